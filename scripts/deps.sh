@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need from Debian's archive, skipping quickly what
+# is already there. Usage: deps.sh [demo|test]
+set -u
+want=(cmake ninja-build g++ g++-mingw-w64-x86-64 g++-mingw-w64-i686 googletest libgtest-dev
+      libstb-dev zlib1g-dev wine64 xvfb imagemagick fonts-wine fonts-liberation libgnutls30
+      libxrender1 libxrandr2 libxi6 libxcursor1 libxcomposite1 libxfixes3 libxinerama1)
+if [ "${1:-test}" = test ]; then
+    want+=(libbenchmark-dev clang clang-format libclang-rt-14-dev)
+fi
+missing=()
+for pkg in "${want[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$pkg")
+    fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+echo "Installing: ${missing[*]}"
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo=sudo
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq || exit 1
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null || exit 1

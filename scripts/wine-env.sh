@@ -1,0 +1,32 @@
+# Sourced by the scripts that run Windows programs: a private Wine prefix under build/,
+# no debug output, no Mono/Gecko prompts.
+QELT_ROOT=${QELT_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}
+export WINEPREFIX=${QELT_WINEPREFIX:-$QELT_ROOT/build/wineprefix}
+export WINEDEBUG=${WINEDEBUG:--all}
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml=;winemenubuilder.exe=d"}
+QELT_WINE=$(command -v wine64 || true)
+[ -n "$QELT_WINE" ] || QELT_WINE=/usr/lib/wine/wine64
+QELT_WINESERVER=$(command -v wineserver || true)
+[ -n "$QELT_WINESERVER" ] || QELT_WINESERVER=/usr/lib/wine/wineserver
+
+# Creates the prefix once; later runs reuse it.
+qelt_wine_prefix() {
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+        echo "Creating the Wine prefix in $WINEPREFIX (once)..."
+        mkdir -p "$WINEPREFIX"
+        "$QELT_WINE" wineboot -i >/dev/null 2>&1 || true
+        # Xvfb has no window manager: let Wine draw captions and frames itself.
+        "$QELT_WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+        "$QELT_WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1
+        "$QELT_WINESERVER" -w
+    fi
+}
+
+# Keeps one wineserver alive for a whole run so that each program starts quickly.
+qelt_wineserver_start() {
+    "$QELT_WINESERVER" -p >/dev/null 2>&1 || true
+}
+
+qelt_wineserver_stop() {
+    "$QELT_WINESERVER" -k >/dev/null 2>&1 || true
+}

@@ -1,0 +1,34 @@
+// Launcher.ini reader on the platform's private-profile functions.
+#include "app/config.h"
+
+#include <windows.h>
+
+#include "app/paths.h"
+
+namespace {
+
+void ReadKey(const char* key, const char* fallback, char* field, DWORD capacity,
+             const char* configPath) {
+    if (configPath[0] == '\0') {
+        CopyBounded(field, capacity, fallback);
+        return;
+    }
+    GetPrivateProfileStringA(kConfigSection, key, fallback, field, capacity, configPath);
+}
+
+} // namespace
+
+void ReadLauncherConfig(const char* launcherDir, LauncherConfig* config) {
+    char configPath[kPathCapacity];
+    // An empty path means "no file": every key then takes its default.
+    JoinPath(configPath, sizeof configPath, launcherDir, kConfigFileName);
+    ReadKey("LauncherName", kDefaultLauncherName, config->LauncherName, sizeof config->LauncherName,
+            configPath);
+    ReadKey("GameExecutable", kDefaultGameExecutable, config->GameExecutable,
+            sizeof config->GameExecutable, configPath);
+    ReadKey("UpdateUrl", kDefaultUpdateUrl, config->UpdateUrl, sizeof config->UpdateUrl,
+            configPath);
+    ReadKey("BackgroundImage", kDefaultBackgroundImage, config->BackgroundImage,
+            sizeof config->BackgroundImage, configPath);
+    ReadKey("Title", kDefaultTitle, config->Title, sizeof config->Title, configPath);
+}

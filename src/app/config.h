@@ -1,0 +1,9 @@
+// Reading Launcher.ini from the launcher's own folder.
+#pragma once
+
+#include "app/launcher_config.h"
+
+// Fills config from "<launcherDir>\Launcher.ini", section "Launcher". A missing file,
+// section or key gives the default; a value longer than its field is cut. A folder so
+// long that the file's path does not fit is treated as a missing file.
+void ReadLauncherConfig(const char* launcherDir, LauncherConfig* config);

@@ -1,0 +1,18 @@
+// The five settings of Launcher.ini, as fixed-capacity strings in the system code page.
+#pragma once
+
+struct LauncherConfig {
+    char LauncherName[32];
+    char GameExecutable[128];
+    char UpdateUrl[256];
+    char BackgroundImage[128];
+    char Title[64];
+};
+
+constexpr char kConfigFileName[] = "Launcher.ini";
+constexpr char kConfigSection[] = "Launcher";
+constexpr char kDefaultLauncherName[] = "Qelt Launcher";
+constexpr char kDefaultGameExecutable[] = "main.exe";
+constexpr char kDefaultUpdateUrl[] = "";
+constexpr char kDefaultBackgroundImage[] = "launcher_bg.png";
+constexpr char kDefaultTitle[] = "ZORVAND";

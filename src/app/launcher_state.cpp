@@ -1,0 +1,4 @@
+// Storage of the process-wide launcher record.
+#include "app/launcher_state.h"
+
+LauncherState g_Launcher;

@@ -1,0 +1,97 @@
+// Starting the real Launcher.exe for end-to-end tests.
+#include "launcher_process.h"
+
+#include "test_files.h"
+
+#ifndef QELT_LAUNCHER_EXE
+#error "QELT_LAUNCHER_EXE must name the Launcher.exe under test"
+#endif
+
+namespace {
+
+struct FindData {
+    DWORD pid;
+    const char* className;
+    HWND found;
+};
+
+BOOL CALLBACK FindProc(HWND window, LPARAM param) {
+    FindData* data = reinterpret_cast<FindData*>(param);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    char name[64] = {};
+    GetClassNameA(window, name, sizeof name);
+    if (pid == data->pid && strcmp(name, data->className) == 0) {
+        data->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+} // namespace
+
+std::string LauncherUnderTest() {
+    return QELT_LAUNCHER_EXE;
+}
+
+std::string MakeClientDir(const char* tag, const std::string& ini) {
+    std::string dir = MakeScratchDir(tag);
+    CopyFileA(LauncherUnderTest().c_str(), (dir + "\\Launcher.exe").c_str(), FALSE);
+    if (!ini.empty()) {
+        WriteWholeFile(dir + "\\Launcher.ini", ini);
+    }
+    return dir;
+}
+
+HWND FindProcessWindow(DWORD pid, const char* className) {
+    FindData data = {pid, className, nullptr};
+    EnumWindows(FindProc, reinterpret_cast<LPARAM>(&data));
+    return data.found;
+}
+
+bool StartLauncher(const std::string& dir, const std::string& arguments, LauncherProcess* process,
+                   DWORD timeoutMs) {
+    process->Dir = dir;
+    process->Info = PROCESS_INFORMATION{};
+    process->Window = nullptr;
+    std::string exe = dir + "\\Launcher.exe";
+    std::string commandLine = "\"" + exe + "\"" + (arguments.empty() ? "" : " " + arguments);
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    if (!CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                        dir.c_str(), &si, &process->Info)) {
+        return false;
+    }
+    for (DWORD waited = 0; waited < timeoutMs; waited += 50) {
+        process->Window = FindProcessWindow(process->Info.dwProcessId, "QeltLauncher");
+        if (process->Window && IsWindowVisible(process->Window)) {
+            return true;
+        }
+        if (WaitForSingleObject(process->Info.hProcess, 50) == WAIT_OBJECT_0) {
+            return false;
+        }
+    }
+    return false;
+}
+
+DWORD WaitForLauncherExit(LauncherProcess* process, DWORD timeoutMs) {
+    if (process->Info.hProcess == nullptr ||
+        WaitForSingleObject(process->Info.hProcess, timeoutMs) != WAIT_OBJECT_0) {
+        return STILL_ACTIVE;
+    }
+    DWORD code = STILL_ACTIVE;
+    GetExitCodeProcess(process->Info.hProcess, &code);
+    return code;
+}
+
+void StopLauncher(LauncherProcess* process) {
+    if (process->Info.hProcess) {
+        if (WaitForSingleObject(process->Info.hProcess, 0) != WAIT_OBJECT_0) {
+            TerminateProcess(process->Info.hProcess, 99);
+            WaitForSingleObject(process->Info.hProcess, 5000);
+        }
+        CloseHandle(process->Info.hProcess);
+        CloseHandle(process->Info.hThread);
+        process->Info = PROCESS_INFORMATION{};
+    }
+}

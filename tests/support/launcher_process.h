@@ -1,0 +1,32 @@
+// Starting the real Launcher.exe in a scratch client folder and finding its window.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+struct LauncherProcess {
+    std::string Dir;          // client folder holding Launcher.exe and Launcher.ini
+    PROCESS_INFORMATION Info; // handles closed by StopLauncher
+    HWND Window;              // top-level "QeltLauncher" window of the process
+};
+
+// Path of the Launcher.exe under test (Windows form).
+std::string LauncherUnderTest();
+
+// Makes a client folder with Launcher.exe and, when ini is not empty, Launcher.ini.
+std::string MakeClientDir(const char* tag, const std::string& ini);
+
+// Starts <dir>\Launcher.exe with the given arguments and waits up to timeoutMs for its
+// main window. Returns false (process still recorded) when no window appeared.
+bool StartLauncher(const std::string& dir, const std::string& arguments, LauncherProcess* process,
+                   DWORD timeoutMs = 15000);
+
+// The first top-level window of class className owned by process id pid, or null.
+HWND FindProcessWindow(DWORD pid, const char* className);
+
+// Waits for the process to end; returns its exit code, or STILL_ACTIVE on time-out.
+DWORD WaitForLauncherExit(LauncherProcess* process, DWORD timeoutMs);
+
+// Terminates the process if it still runs and closes its handles.
+void StopLauncher(LauncherProcess* process);

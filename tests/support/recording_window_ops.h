@@ -1,0 +1,21 @@
+// A recorder linked in place of the real window operations: tests read back every text,
+// position, button call and close request, in order.
+#pragma once
+
+#include <string>
+#include <vector>
+
+enum class WindowOp { Status, Progress, Connect, Register, Close };
+
+struct RecordedOp {
+    WindowOp Op;
+    std::string Text; // Status
+    int Value;        // Progress position, or 1/0 for the enabling calls
+};
+
+std::vector<RecordedOp> RecordedOps();
+void ClearRecordedOps();
+
+// Readable one-line forms ("status:...", "progress:50", "connect:1", "close") for
+// comparing whole sequences in assertions.
+std::vector<std::string> RecordedOpLines();

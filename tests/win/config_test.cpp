@@ -1,0 +1,108 @@
+// Launcher.ini reading through the platform's private-profile functions.
+#include "app/config.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "test_files.h"
+
+namespace {
+
+class ConfigTest : public ::testing::Test {
+  protected:
+    void SetUp() override { dir_ = MakeScratchDir("config"); }
+    void TearDown() override { RemoveTree(dir_); }
+
+    LauncherConfig Read(const std::string& ini) {
+        if (!ini.empty()) {
+            EXPECT_TRUE(WriteWholeFile(dir_ + "\\Launcher.ini", ini));
+        }
+        LauncherConfig config;
+        memset(&config, 'X', sizeof config);
+        ReadLauncherConfig(dir_.c_str(), &config);
+        return config;
+    }
+
+    std::string dir_;
+};
+
+void ExpectDefaults(const LauncherConfig& c) {
+    EXPECT_STREQ(c.LauncherName, "Qelt Launcher");
+    EXPECT_STREQ(c.GameExecutable, "main.exe");
+    EXPECT_STREQ(c.UpdateUrl, "");
+    EXPECT_STREQ(c.BackgroundImage, "launcher_bg.png");
+    EXPECT_STREQ(c.Title, "ZORVAND");
+}
+
+TEST_F(ConfigTest, MissingFileGivesDefaults) {
+    ExpectDefaults(Read(""));
+}
+
+TEST_F(ConfigTest, MissingSectionGivesDefaults) {
+    ExpectDefaults(Read("[Other]\r\nUpdateUrl=http://x\r\nTitle=Nope\r\n"));
+}
+
+TEST_F(ConfigTest, AllKeysRead) {
+    LauncherConfig c = Read("[Launcher]\r\nLauncherName=My Launcher\r\nGameExecutable=game.exe\r\n"
+                            "UpdateUrl=http://127.0.0.1:8080\r\nBackgroundImage=bg.jpg\r\n"
+                            "Title=MU ONLINE\r\n");
+    EXPECT_STREQ(c.LauncherName, "My Launcher");
+    EXPECT_STREQ(c.GameExecutable, "game.exe");
+    EXPECT_STREQ(c.UpdateUrl, "http://127.0.0.1:8080");
+    EXPECT_STREQ(c.BackgroundImage, "bg.jpg");
+    EXPECT_STREQ(c.Title, "MU ONLINE");
+}
+
+TEST_F(ConfigTest, PresentButEmptyKeyIsEmptyNotDefault) {
+    LauncherConfig c = Read("[Launcher]\r\nGameExecutable=\r\nUpdateUrl=\r\n");
+    EXPECT_STREQ(c.GameExecutable, "");
+    EXPECT_STREQ(c.UpdateUrl, "");
+    EXPECT_STREQ(c.Title, "ZORVAND"); // missing key: default
+}
+
+TEST_F(ConfigTest, SectionAndKeyIgnoreCase) {
+    LauncherConfig c = Read("[LAUNCHER]\r\nupdateurl=http://h/base/\r\nTITLE=Abc\r\n");
+    EXPECT_STREQ(c.UpdateUrl, "http://h/base/");
+    EXPECT_STREQ(c.Title, "Abc");
+}
+
+TEST_F(ConfigTest, BlanksAndQuotesRemoved) {
+    LauncherConfig c =
+        Read("[Launcher]\r\nTitle =   Two Words  \r\nGameExecutable=\"quoted.exe\"\r\n");
+    EXPECT_STREQ(c.Title, "Two Words");
+    EXPECT_STREQ(c.GameExecutable, "quoted.exe");
+}
+
+TEST_F(ConfigTest, OverlongValuesCutToCapacityMinusOne) {
+    const std::string name40(40, 'N');
+    const std::string url300(300, 'u');
+    LauncherConfig c = Read("[Launcher]\r\nLauncherName=" + name40 + "\r\nUpdateUrl=" + url300 +
+                            "\r\nTitle=" + std::string(80, 'T') + "\r\n");
+    EXPECT_EQ(std::string(c.LauncherName), std::string(31, 'N'));
+    EXPECT_EQ(std::string(c.UpdateUrl), std::string(255, 'u'));
+    EXPECT_EQ(std::string(c.Title), std::string(63, 'T'));
+}
+
+TEST_F(ConfigTest, FolderTooLongForTheFileGivesDefaults) {
+    std::string longDir = "C:\\" + std::string(250, 'd');
+    LauncherConfig c;
+    ReadLauncherConfig(longDir.c_str(), &c);
+    ExpectDefaults(c);
+}
+
+TEST_F(ConfigTest, ReadFromLauncherFolderNotWorkingDirectory) {
+    std::string other = MakeScratchDir("cwd");
+    ASSERT_TRUE(WriteWholeFile(other + "\\Launcher.ini", "[Launcher]\r\nTitle=WRONG\r\n"));
+    char saved[MAX_PATH];
+    GetCurrentDirectoryA(sizeof saved, saved);
+    SetCurrentDirectoryA(other.c_str());
+    LauncherConfig c = Read("[Launcher]\r\nTitle=RIGHT\r\n");
+    SetCurrentDirectoryA(saved);
+    RemoveTree(other);
+    EXPECT_STREQ(c.Title, "RIGHT");
+}
+
+} // namespace
