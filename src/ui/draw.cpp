@@ -27,6 +27,12 @@ void DrawRoundPanel(HDC dc, const RECT& rect, float radius, uint32_t top, uint32
         return;
     }
     GdipSetSmoothingMode(graphics, SmoothingModeAntiAlias);
+    // Pixel centres at half coordinates, so that the outline at left + 0.5 .. right - 0.5
+    // lies on the outermost pixels. GDI+ puts pixel centres on whole coordinates, where
+    // the right and bottom sides would fall half outside the rectangle (and be clipped
+    // away in a button). The shift is what PixelOffsetModeHalf does, done through the
+    // world transform because not every GDI+ applies that mode to pens.
+    GdipTranslateWorldTransform(graphics, -0.5f, -0.5f, MatrixOrderPrepend);
 
     GpPath* path = nullptr;
     if (GdipCreatePath(FillModeAlternate, &path) == Ok) {
