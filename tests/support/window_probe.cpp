@@ -252,3 +252,21 @@ bool ColourNear(uint32_t a, uint32_t b, int tolerance) {
     return abs(RedOf(a) - RedOf(b)) <= tolerance && abs(GreenOf(a) - GreenOf(b)) <= tolerance &&
            abs(BlueOf(a) - BlueOf(b)) <= tolerance;
 }
+
+bool InkBounds(const ProbeImage& image, const RECT& area, int threshold, RECT* box) {
+    bool found = false;
+    *box = RECT{area.right, area.bottom, area.left, area.top};
+    for (int y = area.top; y < area.bottom && y < image.Height; ++y) {
+        for (int x = area.left; x < area.right && x < image.Width; ++x) {
+            const uint32_t p = image.At(x, y);
+            if (RedOf(p) < threshold && GreenOf(p) < threshold && BlueOf(p) < threshold) {
+                found = true;
+                box->left = x < box->left ? x : box->left;
+                box->top = y < box->top ? y : box->top;
+                box->right = x + 1 > box->right ? x + 1 : box->right;
+                box->bottom = y + 1 > box->bottom ? y + 1 : box->bottom;
+            }
+        }
+    }
+    return found;
+}

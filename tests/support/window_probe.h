@@ -70,3 +70,7 @@ inline int BlueOf(uint32_t rgb) {
 
 // True when every channel of a and b differs by at most tolerance.
 bool ColourNear(uint32_t a, uint32_t b, int tolerance);
+
+// Bounding box of the pixels of area whose channels are all below threshold ("ink");
+// false when there are none.
+bool InkBounds(const ProbeImage& image, const RECT& area, int threshold, RECT* box);
