@@ -16,6 +16,7 @@
 #include <zlib.h>
 #endif
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <random>
