@@ -6,7 +6,7 @@ want=(cmake ninja-build g++ g++-mingw-w64-x86-64 g++-mingw-w64-i686 googletest l
       libstb-dev zlib1g-dev wine64 xvfb imagemagick fonts-wine fonts-liberation libgnutls30
       libxrender1 libxrandr2 libxi6 libxcursor1 libxcomposite1 libxfixes3 libxinerama1)
 if [ "${1:-test}" = test ]; then
-    want+=(libbenchmark-dev clang clang-format libclang-rt-14-dev)
+    want+=(libbenchmark-dev clang clang-format libclang-rt-14-dev openssl)
 fi
 missing=()
 for pkg in "${want[@]}"; do

@@ -11,11 +11,12 @@
 struct ScriptedResponse {
     int Status = 200;
     std::string Body;
-    bool Chunked = false;               // no Content-Length, chunked transfer encoding
+    bool Chunked = false;                       // no Content-Length, chunked transfer encoding
     size_t CloseAfterBytes = std::string::npos; // announce the whole length, send only this many
-    unsigned DelayMs = 0;               // wait before answering
-    bool Refuse = false;                // close the connection without any answer
-    unsigned ChunkPauseMs = 0;          // pause between 32768-byte pieces of the body
+    unsigned DelayMs = 0;                       // wait before answering
+    bool Refuse = false;                        // close the connection without any answer
+    unsigned ChunkPauseMs = 0;                  // pause between 32768-byte pieces of the body
+    std::string ContentType = "application/octet-stream";
 };
 
 struct RecordedRequest {
@@ -38,7 +39,8 @@ class TestServer {
     bool Start();
     void Stop();
     int Port() const;
-    std::string BaseUrl() const; // "http://127.0.0.1:<port>"
+    std::string BaseUrl() const;                    // "http://127.0.0.1:<port>"
+    std::string Url(const std::string& path) const; // BaseUrl() + path
 
     // Answers GET <path> for files below dir (when no scripted response matches).
     void ServeFolder(const std::string& dir);
