@@ -230,6 +230,23 @@ TEST_F(HttpRequestTest, BodyCutShortOfItsLengthIsNoResponse) {
     EXPECT_EQ(Text(response), "kept");
 }
 
+TEST_F(HttpRequestTest, ReadThatFailsWithinTheBodyIsNoResponse) {
+    // A chunked body has no length to compare with: only the failed read tells. The server
+    // stalls after the first piece until the 30-second receive time-out ends the read.
+    ScriptedResponse stalled;
+    stalled.Chunked = true;
+    stalled.Body = PatternBody(65536);
+    stalled.ChunkPauseMs = 45000;
+    server_.SetResponse("/patch/stalled.bin", stalled);
+    ByteBuffer response = Bytes("kept");
+    DWORD start = GetTickCount();
+    EXPECT_EQ(Fetch("/patch/stalled.bin", response, "stalled.bin"), 0);
+    DWORD elapsed = GetTickCount() - start;
+    EXPECT_GE(elapsed, 20000u);
+    EXPECT_LT(elapsed, 44000u);
+    EXPECT_EQ(Text(response), "kept");
+}
+
 TEST_F(HttpRequestTest, AnswerlessCloseIsNoResponse) {
     ScriptedResponse refuse;
     refuse.Refuse = true;
