@@ -12,7 +12,8 @@ bool WriteFileAtomic(const char* targetPath, const ByteBuffer& content) {
     if (!ConcatBounded(partPath, sizeof partPath, targetPath, ".part")) {
         return false;
     }
-    if (static_cast<unsigned long long>(content.size()) > MAXDWORD) {
+    DWORD size = static_cast<DWORD>(content.size());
+    if (size != content.size()) {
         return false; // one WriteFile call cannot carry it
     }
     HANDLE file = CreateFileA(partPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
@@ -23,7 +24,6 @@ bool WriteFileAtomic(const char* targetPath, const ByteBuffer& content) {
     // An empty vector may have no storage at all; the write still needs a valid source.
     static const unsigned char kNothing = 0;
     const void* source = content.empty() ? &kNothing : content.data();
-    DWORD size = static_cast<DWORD>(content.size());
     DWORD written = 0;
     BOOL wrote = WriteFile(file, source, size, &written, nullptr);
     CloseHandle(file);
