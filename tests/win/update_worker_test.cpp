@@ -121,13 +121,22 @@ TEST_F(UpdateWorkerTest, LocalPathThatIsAFolderCannotBeWritten) {
     EXPECT_FALSE(Exists("maps.part"));
 }
 
-TEST_F(UpdateWorkerTest, BackslashPathsAndTrailingSlashUrlAreUsedAsWritten) {
+TEST_F(UpdateWorkerTest, TrailingSlashUrlIsUsedAsWritten) {
     strcat(g_Launcher.Config.UpdateUrl, "/");
-    server_.SetBody("//launcher/manifest.txt", Line("data\\w.txt", "west"));
-    server_.SetBody("//patch/data\\w.txt", "west");
+    server_.SetBody("//launcher/manifest.txt", Line("data/w.txt", "west"));
+    server_.SetBody("//patch/data/w.txt", "west");
     EXPECT_EQ(RunUpdateSequence(), UpdateOutcome::Success);
     EXPECT_EQ(Get("data\\w.txt"), "west");
-    EXPECT_EQ(Paths(), (Lines{"//launcher/manifest.txt", "//patch/data\\w.txt"}));
+    EXPECT_EQ(Paths(), (Lines{"//launcher/manifest.txt", "//patch/data/w.txt"}));
+}
+
+TEST_F(UpdateWorkerTest, BackslashSeparatorsWork) {
+    // The launcher puts the path in the URL as written; the platform's HTTP client sends
+    // a backslash escaped.
+    server_.SetBody("/launcher/manifest.txt", Line("maps\\m.att", "map"));
+    server_.SetBody("/patch/maps%5Cm.att", "map");
+    EXPECT_EQ(RunUpdateSequence(), UpdateOutcome::Success);
+    EXPECT_EQ(Get("maps\\m.att"), "map");
 }
 
 TEST_F(UpdateWorkerTest, OldLauncherFileRemoved) {
