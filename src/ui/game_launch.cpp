@@ -1,0 +1,40 @@
+// Game launch: CreateProcessA in the launcher's folder, then a 500 ms timer that closes
+// the launcher when the game process ends.
+#include "ui/game_launch.h"
+
+#include <cstdio>
+
+#include "app/launcher_state.h"
+#include "ui/window_ops.h"
+
+void LaunchGame() {
+    char gamePath[kPathCapacity];
+    JoinPath(gamePath, sizeof gamePath, g_Launcher.LauncherDir, g_Launcher.Config.GameExecutable);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    // A path that does not fit is refused and fails like a missing program.
+    if (gamePath[0] == '\0' ||
+        !CreateProcessA(gamePath, nullptr, nullptr, nullptr, FALSE, 0, nullptr,
+                        g_Launcher.LauncherDir, &startup, &process)) {
+        char shown[kPathCapacity + sizeof g_Launcher.Config.GameExecutable];
+        snprintf(shown, sizeof shown, "%s\\%s", g_Launcher.LauncherDir,
+                 g_Launcher.Config.GameExecutable);
+        MessageBoxA(g_Launcher.MainWindowHandle, shown, kGameStartFailedCaption, MB_ICONERROR);
+        return;
+    }
+    CloseHandle(process.hThread);
+    g_Launcher.GameProcess.store(process.hProcess);
+    SetStatus(kTextGameRunning);
+    EnableConnect(false);
+    SetTimer(g_Launcher.MainWindowHandle, kGameWatchTimerId, kGameWatchPeriodMs, nullptr);
+}
+
+bool CheckGameEnded(HWND mainWindow) {
+    HANDLE game = g_Launcher.GameProcess.load();
+    if (game != nullptr && WaitForSingleObject(game, 0) == WAIT_OBJECT_0) {
+        DestroyWindow(mainWindow);
+        return true;
+    }
+    return false;
+}

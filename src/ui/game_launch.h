@@ -1,0 +1,16 @@
+// Starting the game from the Connect button and watching it.
+#pragma once
+
+#include <windows.h>
+
+constexpr char kGameStartFailedCaption[] = "Failed to start the game";
+constexpr char kTextGameRunning[] = "Dang chay game...";
+constexpr UINT_PTR kGameWatchTimerId = 1;
+constexpr UINT kGameWatchPeriodMs = 500;
+
+// Starts "<LauncherDir>\<GameExecutable>" with no arguments in LauncherDir. On failure
+// shows the error box and changes nothing else.
+void LaunchGame();
+
+// The watch on every WM_TIMER: true (and the main window destroyed) once the game ended.
+bool CheckGameEnded(HWND mainWindow);
