@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds every preset and runs every test layer: native unit tests (ASan + UBSan), the
 # Win32 tests and the end-to-end tests under Wine + Xvfb, the i686 release build, the
-# import check and the format check. Ends with "N passed, N failed".
+# import check, the CRC-32 folding code's register check and the format check. Ends with
+# "N passed, N failed".
 set -u
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -48,6 +49,8 @@ check "windows-x64 build" build_preset windows-x64
 check "windows-x86 build" build_preset windows-x86
 check "Launcher.exe (x86) imports only system DLLs" only_system_dlls build/windows-x86/Launcher.exe i686-w64-mingw32-objdump
 check "Launcher.exe (x64) imports only system DLLs" only_system_dlls build/windows-x64/Launcher.exe x86_64-w64-mingw32-objdump
+check "CRC-32 folding keeps vectors in registers (x64)" bash scripts/check-vector-spills.sh build/windows-x64 x86_64-w64-mingw32-objdump
+check "CRC-32 folding keeps vectors in registers (x86)" bash scripts/check-vector-spills.sh build/windows-x86 i686-w64-mingw32-objdump
 check "clang-format" format_clean
 
 if [ -d build/host ]; then

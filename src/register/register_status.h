@@ -4,7 +4,9 @@
 
 #include <windows.h>
 
-extern wchar_t RegisterStatusText[512];
+constexpr int kRegisterStatusCapacity = 512;
+
+extern wchar_t RegisterStatusText[kRegisterStatusCapacity];
 extern bool RegisterStatusIsError;
 extern const RECT RegisterStatusRect;
 

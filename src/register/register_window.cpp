@@ -9,6 +9,7 @@
 #include "register/registration_form.h"
 #include "register/submit_registration.h"
 #include "ui/draw.h"
+#include "ui/draw_style.h"
 
 namespace {
 
@@ -25,6 +26,10 @@ constexpr COLORREF kErrorColour = RGB(0xB2, 0x22, 0x22);
 constexpr COLORREF kSuccessColour = RGB(0x18, 0x7A, 0x34);
 constexpr COLORREF kFrameColour = RGB(0x96, 0x96, 0x96);
 
+void DrawPanel(HDC dc, const RECT& rect, const PanelStyle& style) {
+    DrawRoundPanel(dc, rect, style.Radius, style.Top, style.Bottom, style.Border);
+}
+
 const wchar_t* Wide(const char16_t* text) {
     return reinterpret_cast<const wchar_t*>(text);
 }
@@ -35,9 +40,9 @@ void DrawTextIn(HDC dc, const wchar_t* text, RECT rect, UINT format) {
 
 HWND CreateChild(HWND parent, HINSTANCE instance, const wchar_t* cls, const wchar_t* text,
                  DWORD style, int x, int y, int w, int h, int id, HFONT font) {
-    HWND child = CreateWindowExW(0, cls, text, style, x, y, w, h, parent,
-                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance,
-                                 nullptr);
+    HWND child =
+        CreateWindowExW(0, cls, text, style, x, y, w, h, parent,
+                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
     SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
     return child;
 }
@@ -46,10 +51,10 @@ LRESULT OnCreate(HWND window, LPARAM lParam) {
     HINSTANCE instance = reinterpret_cast<CREATESTRUCTW*>(lParam)->hInstance;
     for (int i = 0; i < kRegisterFieldCount; ++i) {
         const RegisterField& field = kRegisterFields[i];
-        HWND edit = CreateChild(window, instance, L"EDIT", L"",
-                                WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL |
-                                    field.ExtraStyle,
-                                135, 105 + 40 * i, 286, 18, field.ControlId, g_Launcher.EditFont);
+        HWND edit =
+            CreateChild(window, instance, L"EDIT", L"",
+                        WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL | field.ExtraStyle, 135,
+                        105 + 40 * i, 286, 18, field.ControlId, g_Launcher.EditFont);
         SendMessageW(edit, EM_LIMITTEXT, static_cast<WPARAM>(field.LengthLimit), 0);
     }
     const DWORD buttonStyle = WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_OWNERDRAW;
@@ -107,12 +112,11 @@ void PaintRegisterWindow(HDC dc) {
     SetTextColor(dc, kHintColour);
     DrawTextIn(dc, Wide(kRegisterHint), kHintRect, DT_LEFT | DT_VCENTER | DT_SINGLELINE);
 
-    DrawRoundPanel(dc, 6, 84, 446, 258, 12.0f, kPanelTop, kPanelBottom, kPanelBorder);
+    DrawPanel(dc, RECT{6, 84, 446, 258}, kLargePanelStyle);
     SetTextColor(dc, kLabelColour);
     for (int i = 0; i < kRegisterFieldCount; ++i) {
         const int top = 100 + 40 * i;
-        DrawRoundPanel(dc, 126, top, 430, top + 28, 7.0f, kFieldBoxTop, kFieldBoxBottom,
-                       kFieldBoxBorder);
+        DrawPanel(dc, RECT{126, top, 430, top + 28}, kFieldBoxStyle);
         DrawTextIn(dc, Wide(kRegisterFields[i].Label), RECT{22, top, 120, top + 28},
                    DT_VCENTER | DT_SINGLELINE);
     }
@@ -123,7 +127,7 @@ void PaintRegisterWindow(HDC dc) {
                    DT_END_ELLIPSIS | DT_VCENTER | DT_SINGLELINE);
     }
 
-    DrawRoundPanel(dc, 6, 294, 446, 336, 12.0f, kPanelTop, kPanelBottom, kPanelBorder);
+    DrawPanel(dc, RECT{6, 294, 446, 336}, kLargePanelStyle);
 
     HBRUSH frame = CreateSolidBrush(kFrameColour);
     FrameRect(dc, &kOuterFrame, frame);

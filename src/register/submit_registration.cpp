@@ -11,10 +11,6 @@
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 texts are shared with the platform");
 
-wchar_t RegisterStatusText[512];
-bool RegisterStatusIsError;
-const RECT RegisterStatusRect = {16, 264, 436, 286};
-
 namespace {
 
 const wchar_t* Wide(const char16_t* text) {
@@ -28,13 +24,6 @@ std::u16string ReadField(HWND window, const RegisterField& field) {
 }
 
 } // namespace
-
-void ShowRegisterStatus(HWND registerWindow, const wchar_t* text, bool isError) {
-    lstrcpynW(RegisterStatusText, text, 512);
-    RegisterStatusIsError = isError;
-    InvalidateRect(registerWindow, &RegisterStatusRect, TRUE);
-    UpdateWindow(registerWindow);
-}
 
 void SubmitRegistration(HWND registerWindow) {
     RegistrationInput input;

@@ -29,12 +29,3 @@ void LaunchGame() {
     EnableConnect(false);
     SetTimer(g_Launcher.MainWindowHandle, kGameWatchTimerId, kGameWatchPeriodMs, nullptr);
 }
-
-bool CheckGameEnded(HWND mainWindow) {
-    HANDLE game = g_Launcher.GameProcess.load();
-    if (game != nullptr && WaitForSingleObject(game, 0) == WAIT_OBJECT_0) {
-        DestroyWindow(mainWindow);
-        return true;
-    }
-    return false;
-}

@@ -11,6 +11,3 @@ constexpr UINT kGameWatchPeriodMs = 500;
 // Starts "<LauncherDir>\<GameExecutable>" with no arguments in LauncherDir. On failure
 // shows the error box and changes nothing else.
 void LaunchGame();
-
-// The watch on every WM_TIMER: true (and the main window destroyed) once the game ended.
-bool CheckGameEnded(HWND mainWindow);

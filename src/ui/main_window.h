@@ -1,11 +1,16 @@
-// The launcher's main window.
+// The launcher's main window: title band, picture frame, status line, progress bar and
+// the Connect, Register and Close buttons.
 #pragma once
 
 #include <windows.h>
 
+#include "ui/main_layout.h"
+
 constexpr char kMainWindowClass[] = "QeltLauncher";
-constexpr int kMainClientWidth = 452;
-constexpr int kMainClientHeight = 486;
 constexpr DWORD kMainWindowStyle = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 
 LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Opens the registration window over the main window and runs its modal loop until it
+// is gone; the main window is disabled meanwhile. Returns 0.
+LRESULT RunRegisterDialog(HWND mainWindow);

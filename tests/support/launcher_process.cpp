@@ -2,33 +2,11 @@
 #include "launcher_process.h"
 
 #include "test_files.h"
+#include "window_probe.h"
 
 #ifndef QELT_LAUNCHER_EXE
 #error "QELT_LAUNCHER_EXE must name the Launcher.exe under test"
 #endif
-
-namespace {
-
-struct FindData {
-    DWORD pid;
-    const char* className;
-    HWND found;
-};
-
-BOOL CALLBACK FindProc(HWND window, LPARAM param) {
-    FindData* data = reinterpret_cast<FindData*>(param);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    char name[64] = {};
-    GetClassNameA(window, name, sizeof name);
-    if (pid == data->pid && strcmp(name, data->className) == 0) {
-        data->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-} // namespace
 
 std::string LauncherUnderTest() {
     return QELT_LAUNCHER_EXE;
@@ -41,12 +19,6 @@ std::string MakeClientDir(const char* tag, const std::string& ini) {
         WriteWholeFile(dir + "\\Launcher.ini", ini);
     }
     return dir;
-}
-
-HWND FindProcessWindow(DWORD pid, const char* className) {
-    FindData data = {pid, className, nullptr};
-    EnumWindows(FindProc, reinterpret_cast<LPARAM>(&data));
-    return data.found;
 }
 
 bool StartLauncher(const std::string& dir, const std::string& arguments, LauncherProcess* process,

@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "window_probe.h"
+
 struct LauncherProcess {
     std::string Dir;          // client folder holding Launcher.exe and Launcher.ini
     PROCESS_INFORMATION Info; // handles closed by StopLauncher
@@ -21,9 +23,6 @@ std::string MakeClientDir(const char* tag, const std::string& ini);
 // main window. Returns false (process still recorded) when no window appeared.
 bool StartLauncher(const std::string& dir, const std::string& arguments, LauncherProcess* process,
                    DWORD timeoutMs = 15000);
-
-// The first top-level window of class className owned by process id pid, or null.
-HWND FindProcessWindow(DWORD pid, const char* className);
 
 // Waits for the process to end; returns its exit code, or STILL_ACTIVE on time-out.
 DWORD WaitForLauncherExit(LauncherProcess* process, DWORD timeoutMs);

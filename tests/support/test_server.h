@@ -11,11 +11,11 @@
 struct ScriptedResponse {
     int Status = 200;
     std::string Body;
-    bool Chunked = false;               // no Content-Length, chunked transfer encoding
+    bool Chunked = false;                       // no Content-Length, chunked transfer encoding
     size_t CloseAfterBytes = std::string::npos; // announce the whole length, send only this many
-    unsigned DelayMs = 0;               // wait before answering
-    bool Refuse = false;                // close the connection without any answer
-    unsigned ChunkPauseMs = 0;          // pause between 32768-byte pieces of the body
+    unsigned DelayMs = 0;                       // wait before answering
+    bool Refuse = false;                        // close the connection without any answer
+    unsigned ChunkPauseMs = 0;                  // pause between 32768-byte pieces of the body
 };
 
 struct RecordedRequest {

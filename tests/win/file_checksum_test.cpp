@@ -1,4 +1,5 @@
-// FileChecksum on real files: missing, directory, empty, large, and locked for writing.
+// FileChecksum on real files: missing, directory, empty, large, locked for writing, and the
+// same value whichever CRC-32 path start-up picked.
 #include "update/file_checksum.h"
 
 #include <windows.h>
@@ -18,7 +19,10 @@ class FileChecksumTest : public ::testing::Test {
         BuildCrc32Table();
         dir_ = MakeScratchDir("crc");
     }
-    void TearDown() override { RemoveTree(dir_); }
+    void TearDown() override {
+        RemoveTree(dir_);
+        SelectCrc32Path(FastestCrc32Path());
+    }
     std::string dir_;
 };
 
@@ -51,6 +55,30 @@ TEST_F(FileChecksumTest, LargerThanOneChunkEqualsBufferChecksum) {
     ASSERT_TRUE(WriteWholeFile(path, "123456789"));
     EXPECT_TRUE(FileChecksum(path.c_str(), &value));
     EXPECT_EQ(value, 0xCBF43926u);
+}
+
+TEST_F(FileChecksumTest, EveryCrcPathGivesTheSameValue) {
+    // Several 32768-byte pieces and an odd tail, so the running value crosses pieces.
+    std::string content(5 * 32768 + 1234, '\0');
+    uint32_t seed = 12345u;
+    for (char& c : content) {
+        seed = seed * 1103515245u + 12345u;
+        c = static_cast<char>(seed >> 24);
+    }
+    std::string path = dir_ + "\\paths.bin";
+    ASSERT_TRUE(WriteWholeFile(path, content));
+    const uint32_t expected =
+        Crc32UpdateWith(Crc32Path::ByteTable, 0xFFFFFFFFu, content.data(), content.size()) ^
+        0xFFFFFFFFu;
+    for (int i = 0; i < kCrc32PathCount; ++i) {
+        const Crc32Path crcPath = static_cast<Crc32Path>(i);
+        if (!SelectCrc32Path(crcPath)) {
+            continue;
+        }
+        uint32_t value = 0;
+        EXPECT_TRUE(FileChecksum(path.c_str(), &value));
+        EXPECT_EQ(value, expected) << Crc32PathName(crcPath);
+    }
 }
 
 TEST_F(FileChecksumTest, FileOpenForWritingCountsAsUnreadable) {

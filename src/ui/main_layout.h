@@ -1,0 +1,37 @@
+// Geometry, control ids and button captions of the main window, in client pixels
+// (right and bottom exclusive). Platform-free so tests can refer to the same numbers.
+#pragma once
+
+struct LayoutRect {
+    int Left;
+    int Top;
+    int Right;
+    int Bottom;
+};
+
+constexpr int kMainClientWidth = 452;
+constexpr int kMainClientHeight = 486;
+
+constexpr LayoutRect kTitleBandRect = {0, 0, 452, 30};
+constexpr LayoutRect kPictureFrameRect = {6, 34, 446, 388};
+constexpr LayoutRect kPictureAreaRect = {8, 36, 444, 386}; // inside the 2-pixel sunken edge
+constexpr LayoutRect kStatusLineRect = {12, 396, 440, 414};
+constexpr LayoutRect kProgressBarRect = {12, 418, 440, 434};
+constexpr LayoutRect kButtonPanelRect = {6, 436, 446, 478};
+constexpr LayoutRect kConnectRect = {18, 443, 146, 471};
+constexpr LayoutRect kRegisterRect = {162, 443, 290, 471};
+constexpr LayoutRect kCloseRect = {306, 443, 434, 471};
+
+constexpr int kConnectId = 1001;
+constexpr int kStatusLineId = 1002;
+constexpr int kProgressBarId = 1003;
+constexpr int kCloseId = 1004;
+constexpr int kRegisterId = 1005;
+
+constexpr char kConnectCaption[] = "Connect";
+constexpr char kRegisterCaption[] = "Register";
+constexpr char kCloseCaption[] = "Close";
+
+// The registration window is a fixed-size popup centred on the main window.
+constexpr int kRegisterWindowWidth = 452;
+constexpr int kRegisterWindowHeight = 346;
