@@ -7,5 +7,22 @@
 // to response (handed in empty) and returns the HTTP status, or 0 when no complete
 // response was obtained. With a progressLabel, reports "Dang tai ..." through SetStatus and
 // SetProgress while a body of announced length arrives.
+// A result of 0 always leaves response as it was handed in, also when a body had begun to
+// arrive and then broke off, or when memory ran out while it grew.
 int HttpRequest(const char* url, ByteBuffer& response, const char* progressLabel,
                 const char* formBody);
+
+constexpr int kUrlHostCapacity = 256;  // UTF-16 units, terminator included
+constexpr int kUrlPathCapacity = 1024; // UTF-16 units, terminator included
+
+// What a request takes from its URL, as the platform's URL parser splits it.
+struct RequestUrl {
+    wchar_t HostName[kUrlHostCapacity];
+    wchar_t UrlPath[kUrlPathCapacity];
+    unsigned short Port; // the scheme's default when the URL names none
+    bool Secure;         // https
+};
+
+// Converts the URL from the ANSI code page and splits it. False when it is longer than
+// 1023 characters, malformed, or its host or path does not fit.
+bool SplitRequestUrl(const char* url, RequestUrl* parts);

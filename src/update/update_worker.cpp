@@ -1,4 +1,91 @@
-// Update worker start. The update run itself is not written yet, so nothing starts.
+// The update worker: clean up after a self-update, install on first run, fetch the
+// manifest, patch, report, then watch the server status.
 #include "update/update_worker.h"
 
-void StartUpdateWorker() {}
+#include "app/launcher_state.h"
+#include "net/http_request.h"
+#include "ui/window_ops.h"
+#include "update/game_data.h"
+#include "update/manifest.h"
+#include "update/patch_loop.h"
+#include "update/status_probe.h"
+#include "update/update_rules.h"
+#include "update/update_texts.h"
+
+UpdateTimings g_UpdateTimings;
+
+void RemoveOldLauncher() {
+    char oldPath[kPathCapacity];
+    if (!ConcatBounded(oldPath, sizeof oldPath, g_Launcher.LauncherPath, ".old")) {
+        return;
+    }
+    // The previous launcher may still be closing and holding its file.
+    for (int attempt = 0; attempt < g_UpdateTimings.OldFileAttempts; ++attempt) {
+        if (GetFileAttributesA(oldPath) == INVALID_FILE_ATTRIBUTES || DeleteFileA(oldPath)) {
+            return;
+        }
+        Sleep(g_UpdateTimings.OldFileRetryMs);
+    }
+}
+
+UpdateOutcome RunUpdateSequence() {
+    RemoveOldLauncher();
+
+    if (g_Launcher.Config.UpdateUrl[0] == '\0') {
+        SetStatus(kTextAutoUpdateOff);
+        SetProgress(100);
+        EnableConnect(true);
+        return UpdateOutcome::AutoUpdateOff;
+    }
+    if (!EnsureGameData()) {
+        return UpdateOutcome::GameDataFailed;
+    }
+
+    SetStatus(kTextCheckingForUpdates);
+    char url[512];
+    ByteBuffer manifest;
+    int status = 0;
+    if (FormatText(url, sizeof url, kFormatManifestUrl, g_Launcher.Config.UpdateUrl)) {
+        status = HttpRequest(url, manifest, nullptr, nullptr);
+    }
+    if (status != 200) {
+        SetStatus(kTextUpdateServerUnreachable);
+        EnableConnect(true);
+        return UpdateOutcome::ManifestUnavailable;
+    }
+    std::vector<ManifestEntry> entries =
+        ParseManifest(manifest.data(), manifest.size(), g_Launcher.LauncherDir);
+    ByteBuffer().swap(manifest);
+
+    std::vector<ManifestEntry> downloaded;
+    switch (RunPatchLoop(entries, &downloaded)) {
+    case PatchResult::Restarting: return UpdateOutcome::SelfUpdateRestarting;
+    case PatchResult::DownloadFailed: return UpdateOutcome::DownloadFailed;
+    case PatchResult::WriteFailed: return UpdateOutcome::WriteFailed;
+    case PatchResult::Finished: break;
+    }
+
+    if (downloaded.empty()) {
+        SetStatus(kTextClientUpToDate);
+    } else {
+        char text[64];
+        FormatText(text, sizeof text, kFormatUpdatedFiles, static_cast<int>(downloaded.size()));
+        SetStatus(text);
+    }
+    SetProgress(100);
+    return UpdateOutcome::Success;
+}
+
+DWORD WINAPI UpdateWorker(LPVOID) {
+    if (RunUpdateSequence() == UpdateOutcome::Success) {
+        ProbeServerStatus();
+    }
+    return 0;
+}
+
+void StartUpdateWorker() {
+    HANDLE thread = CreateThread(nullptr, 0, UpdateWorker, nullptr, 0, nullptr);
+    if (thread != nullptr) {
+        CloseHandle(thread);
+    }
+}

@@ -83,6 +83,9 @@ class MainWindowE2E : public ::testing::Test {
   protected:
     void TearDown() override {
         StopLauncher(&launcher_);
+        if (oldBuildHolder_ != INVALID_HANDLE_VALUE) {
+            CloseHandle(oldBuildHolder_);
+        }
         if (!dir_.empty()) {
             RemoveTree(dir_);
         }
@@ -97,6 +100,14 @@ class MainWindowE2E : public ::testing::Test {
         for (const auto& file : files) {
             ASSERT_TRUE(WriteWholeFile(dir_ + "\\" + file.first, file.second));
         }
+        // A previous build's file that cannot be deleted yet keeps the update worker in its
+        // first step (ten tries 300 ms apart), so these tests see the window as it is
+        // before the update run shows anything.
+        const std::string oldBuild = dir_ + "\\Launcher.exe.old";
+        ASSERT_TRUE(WriteWholeFile(oldBuild, "previous build"));
+        oldBuildHolder_ = CreateFileA(oldBuild.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(oldBuildHolder_, INVALID_HANDLE_VALUE);
         ASSERT_TRUE(StartLauncher(dir_, "", &launcher_));
     }
 
@@ -151,6 +162,7 @@ class MainWindowE2E : public ::testing::Test {
 
     std::string dir_;
     LauncherProcess launcher_ = {};
+    HANDLE oldBuildHolder_ = INVALID_HANDLE_VALUE;
 };
 
 TEST_F(MainWindowE2E, RightAfterStart) {

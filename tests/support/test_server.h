@@ -16,6 +16,7 @@ struct ScriptedResponse {
     unsigned DelayMs = 0;                       // wait before answering
     bool Refuse = false;                        // close the connection without any answer
     unsigned ChunkPauseMs = 0;                  // pause between 32768-byte pieces of the body
+    std::string ContentType = "application/octet-stream";
 };
 
 struct RecordedRequest {
@@ -38,7 +39,8 @@ class TestServer {
     bool Start();
     void Stop();
     int Port() const;
-    std::string BaseUrl() const; // "http://127.0.0.1:<port>"
+    std::string BaseUrl() const;                    // "http://127.0.0.1:<port>"
+    std::string Url(const std::string& path) const; // BaseUrl() + path
 
     // Answers GET <path> for files below dir (when no scripted response matches).
     void ServeFolder(const std::string& dir);

@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# Download benchmark: a file from a loopback HTTP server fetched by HttpRequest (x86-64,
+# under Wine) and by curl, in the same run; prints both rates, their ratio and the peak
+# memory of the Wine program. Usage: scripts/bench-http.sh [MiB, default 256] [runs, default 3]
+set -eu
+cd "$(dirname "$0")/.."
+mib=${1:-256}
+runs=${2:-3}
+
+bash scripts/deps.sh bench
+cmake --preset windows-x64 >build/configure-windows-x64.log 2>&1 || { cat build/configure-windows-x64.log; exit 1; }
+cmake --build --preset windows-x64 -j 2 --target qelt_http_bench >/dev/null
+bench_exe=build/windows-x64/bench/qelt_http_bench.exe
+
+source scripts/wine-env.sh
+qelt_wine_prefix
+qelt_wineserver_start
+
+work=$(mktemp -d)
+server_pid=""
+cleanup() {
+    [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null
+    qelt_wineserver_stop
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+head -c $((mib * 1048576)) /dev/urandom >"$work/body.bin"
+printf 'x' >"$work/one.bin"
+# Python's static file server on a free loopback port; it prints the port it got.
+python3 -u -m http.server --bind 127.0.0.1 --directory "$work" 0 >"$work/server.log" 2>&1 &
+server_pid=$!
+port=""
+for _ in $(seq 100); do
+    port=$(sed -n 's/.*port \([0-9]*\).*/\1/p' "$work/server.log" | head -n 1)
+    [ -n "$port" ] && break
+    sleep 0.1
+done
+[ -n "$port" ] || { echo "the file server did not start"; cat "$work/server.log"; exit 1; }
+url="http://127.0.0.1:$port/body.bin"
+"$QELT_WINE" cmd /c exit 0 </dev/null >/dev/null 2>&1 # Wine's services start outside the timing
+
+field() { # field <name> <file>: the value after a name in the program's one-line report
+    awk -v n="$1" '{ for (i = 1; i < NF; i++) if ($i == n) print $(i + 1) }' "$2"
+}
+max() { awk -v a="$1" -v b="$2" 'BEGIN { print (b > a ? b : a) }'; }
+
+best_curl=0
+best_bare=0
+best_ours=0
+peak_kib=0
+for run in $(seq "$runs"); do
+    rate=$(curl -s -o /dev/null -w '%{speed_download}' "$url")
+    curl_mib=$(awk -v r="$rate" 'BEGIN { printf "%.1f", r / 1048576 }')
+    "$QELT_WINE" "$bench_exe" --bare "$url" >"$work/bare.txt" 2>/dev/null
+    bare_mib=$(field rate_mib_s "$work/bare.txt")
+    /usr/bin/time -v -o "$work/time.txt" "$QELT_WINE" "$bench_exe" "$url" "body.bin" >"$work/ours.txt" 2>/dev/null
+    ours_mib=$(field rate_mib_s "$work/ours.txt")
+    bytes=$(field bytes "$work/ours.txt")
+    [ "$bytes" = $((mib * 1048576)) ] || { echo "HttpRequest got $bytes bytes"; cat "$work/ours.txt"; exit 1; }
+    kib=$(awk -F: '/Maximum resident set size/ { gsub(/ /, "", $2); print $2 }' "$work/time.txt")
+    echo "run $run: curl $curl_mib MiB/s, bare WinHTTP $bare_mib MiB/s, HttpRequest $ours_mib MiB/s, peak RSS $((kib / 1024)) MiB"
+    best_curl=$(max "$best_curl" "$curl_mib")
+    best_bare=$(max "$best_bare" "$bare_mib")
+    best_ours=$(max "$best_ours" "$ours_mib")
+    [ "$kib" -gt "$peak_kib" ] && peak_kib=$kib
+done
+
+/usr/bin/time -v -o "$work/time.txt" "$QELT_WINE" "$bench_exe" "http://127.0.0.1:$port/one.bin" >/dev/null 2>&1
+fixed_kib=$(awk -F: '/Maximum resident set size/ { gsub(/ /, "", $2); print $2 }' "$work/time.txt")
+
+echo
+echo "body $mib MiB, best of $runs runs"
+echo "curl -o /dev/null:           $best_curl MiB/s"
+echo "bare WinHTTP loop (Wine):    $best_bare MiB/s"
+echo "HttpRequest (Wine):          $best_ours MiB/s"
+awk -v a="$best_ours" -v b="$best_curl" -v c="$best_bare" \
+    'BEGIN { printf "HttpRequest / curl:          %.2f\nHttpRequest / bare WinHTTP:  %.2f\n", a / b, a / c }'
+echo "peak RSS:                    $((peak_kib / 1024)) MiB (1-byte download: $((fixed_kib / 1024)) MiB)"
+awk -v p="$peak_kib" -v f="$fixed_kib" -v m="$mib" \
+    'BEGIN { printf "(peak - 1-byte peak) / body: %.2f\n", (p - f) / 1024 / m }'

@@ -1,0 +1,35 @@
+// WriteFileAtomic: the new content goes to "<target>.part" and is then renamed over the
+// target, so a crash or a failure never leaves a half-written target.
+#include "net/atomic_write.h"
+
+#include <windows.h>
+
+#include "app/paths.h"
+
+bool WriteFileAtomic(const char* targetPath, const ByteBuffer& content) {
+    char partPath[kPathCapacity];
+    // A target whose ".part" name does not fit is refused rather than written elsewhere.
+    if (!ConcatBounded(partPath, sizeof partPath, targetPath, ".part")) {
+        return false;
+    }
+    DWORD size = static_cast<DWORD>(content.size());
+    if (size != content.size()) {
+        return false; // one WriteFile call cannot carry it
+    }
+    HANDLE file = CreateFileA(partPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    // An empty vector may have no storage at all; the write still needs a valid source.
+    static const unsigned char kNothing = 0;
+    const void* source = content.empty() ? &kNothing : content.data();
+    DWORD written = 0;
+    BOOL wrote = WriteFile(file, source, size, &written, nullptr);
+    CloseHandle(file);
+    if (wrote && written == size && MoveFileExA(partPath, targetPath, MOVEFILE_REPLACE_EXISTING)) {
+        return true;
+    }
+    DeleteFileA(partPath);
+    return false;
+}

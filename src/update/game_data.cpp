@@ -1,0 +1,107 @@
+// First-run game data package: download "Qelt-Data.exe", run it hidden as a
+// self-extracting archive into the launcher's folder, wait with a budget, delete it.
+#include "update/game_data.h"
+
+#include "app/launcher_state.h"
+#include "net/atomic_write.h"
+#include "net/http_request.h"
+#include "ui/window_ops.h"
+#include "update/update_rules.h"
+#include "update/update_texts.h"
+#include "update/update_worker.h"
+
+namespace {
+
+bool GameExecutablePresent() {
+    char gamePath[kPathCapacity];
+    return JoinPath(gamePath, sizeof gamePath, g_Launcher.LauncherDir,
+                    g_Launcher.Config.GameExecutable) &&
+           GetFileAttributesA(gamePath) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Waits for the extractor, hiding its windows every round. False when the budget ran out.
+bool WaitForExtractor(const PROCESS_INFORMATION& process) {
+    for (DWORD elapsed = 0;;) {
+        EnumWindows(HideProcessWindows, static_cast<LPARAM>(process.dwProcessId));
+        if (WaitForSingleObject(process.hProcess, g_UpdateTimings.ExtractorRoundMs) ==
+            WAIT_OBJECT_0) {
+            return true;
+        }
+        elapsed += g_UpdateTimings.ExtractorRoundMs;
+        if (elapsed >= g_UpdateTimings.ExtractorBudgetMs) {
+            return false;
+        }
+    }
+}
+
+} // namespace
+
+BOOL CALLBACK HideProcessWindows(HWND window, LPARAM processId) {
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == static_cast<DWORD>(processId)) {
+        ShowWindow(window, SW_HIDE);
+    }
+    return TRUE;
+}
+
+bool EnsureGameData() {
+    if (GameExecutablePresent()) {
+        return true;
+    }
+    SetStatus(kTextGameDataDownloading);
+
+    char url[512];
+    char packagePath[kPathCapacity];
+    ByteBuffer package;
+    int status = 0;
+    if (FormatText(url, sizeof url, kFormatDownloadsUrl, g_Launcher.Config.UpdateUrl,
+                   kGameDataPackageName)) {
+        status = HttpRequest(url, package, kGameDataLabel, nullptr);
+    }
+    if (status != 200) {
+        SetStatus(kTextGameDataDownloadFailed);
+        return false;
+    }
+    if (!JoinPath(packagePath, sizeof packagePath, g_Launcher.LauncherDir, kGameDataPackageName) ||
+        !WriteFileAtomic(packagePath, package)) {
+        SetStatus(kTextGameDataWriteFailed);
+        return false;
+    }
+    ByteBuffer().swap(package);
+
+    SetStatus(kTextGameDataExtracting);
+    char commandLine[520];
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    PROCESS_INFORMATION process = {};
+    if (!FormatText(commandLine, sizeof commandLine, "\"%s\" -o\"%s\" -y", packagePath,
+                    g_Launcher.LauncherDir) ||
+        !CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                        g_Launcher.LauncherDir, &startup, &process)) {
+        SetStatus(kTextGameDataStartFailed);
+        DeleteFileA(packagePath);
+        return false;
+    }
+
+    if (!WaitForExtractor(process)) {
+        TerminateProcess(process.hProcess, 1);
+        // The package file cannot be deleted while the terminated process still maps it.
+        WaitForSingleObject(process.hProcess, 5000);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+        DeleteFileA(packagePath);
+        SetStatus(kTextGameDataTooSlow);
+        return false;
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    DeleteFileA(packagePath);
+    if (GameExecutablePresent()) {
+        return true;
+    }
+    SetStatus(kTextGameDataFailed);
+    return false;
+}

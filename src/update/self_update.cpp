@@ -1,0 +1,98 @@
+// Launcher self-update: verify in memory, write "<path>.new", move the running file to
+// "<path>.old", move the new build in place (moving the old one back on failure), restart.
+#include "update/self_update.h"
+
+#include <windows.h>
+
+#include <cstring>
+
+#include "app/launcher_state.h"
+#include "net/atomic_write.h"
+#include "net/http_request.h"
+#include "ui/window_ops.h"
+#include "update/crc32.h"
+#include "update/update_rules.h"
+#include "update/update_texts.h"
+
+namespace {
+
+// ".part" of the new build's temporary file is the longest suffix: "<path>.new.part".
+constexpr size_t kLongestSuffix = 10;
+
+bool StartRestartedLauncher() {
+    char commandLine[kPathCapacity + 16];
+    if (!FormatText(commandLine, sizeof commandLine, "\"%s\" -updated", g_Launcher.LauncherPath)) {
+        return false;
+    }
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, 0, nullptr,
+                        g_Launcher.LauncherDir, &startup, &process)) {
+        return false;
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return true;
+}
+
+} // namespace
+
+bool SelfUpdateLauncher(uint32_t expectedCrc) {
+    if (g_Launcher.StartedAfterUpdate) {
+        SetStatus(kTextSelfUpdateAlreadyRestarted);
+        return false;
+    }
+    if (strlen(g_Launcher.LauncherPath) + kLongestSuffix >= kPathCapacity) {
+        SetStatus(kTextSelfUpdatePathTooLong);
+        return false;
+    }
+    char newPath[kPathCapacity];
+    char oldPath[kPathCapacity];
+    ConcatBounded(newPath, sizeof newPath, g_Launcher.LauncherPath, ".new");
+    ConcatBounded(oldPath, sizeof oldPath, g_Launcher.LauncherPath, ".old");
+
+    SetProgress(0);
+    char text[512];
+    char url[512];
+    ByteBuffer body;
+    int status = 0;
+    if (FormatText(url, sizeof url, kFormatPatchUrl, g_Launcher.Config.UpdateUrl,
+                   g_Launcher.LauncherFileName)) {
+        status = HttpRequest(url, body, g_Launcher.LauncherFileName, nullptr);
+    }
+    if (status != 200) {
+        FormatText(text, sizeof text, kFormatDownloadFailed, g_Launcher.LauncherFileName);
+        SetStatus(text);
+        return false;
+    }
+    if (BufferChecksum(body.data(), body.size()) != expectedCrc) {
+        SetStatus(kTextSelfUpdateDamaged);
+        return false;
+    }
+    if (!WriteFileAtomic(newPath, body)) {
+        SetStatus(kTextSelfUpdateWriteFailed);
+        return false;
+    }
+    ByteBuffer().swap(body); // the build is on disk now; free the memory before the swap
+
+    DeleteFileA(oldPath);
+    if (!MoveFileExA(g_Launcher.LauncherPath, oldPath, MOVEFILE_REPLACE_EXISTING)) {
+        SetStatus(kTextSelfUpdateReplaceFailed);
+        DeleteFileA(newPath);
+        return false;
+    }
+    if (!MoveFileExA(newPath, g_Launcher.LauncherPath, MOVEFILE_REPLACE_EXISTING)) {
+        MoveFileExA(oldPath, g_Launcher.LauncherPath, MOVEFILE_REPLACE_EXISTING);
+        SetStatus(kTextSelfUpdateReplaceFailed);
+        DeleteFileA(newPath);
+        return false;
+    }
+    SetStatus(kTextSelfUpdateRestarting);
+    if (!StartRestartedLauncher()) {
+        SetStatus(kTextSelfUpdateRestartByHand);
+        return false;
+    }
+    RequestClose();
+    return true;
+}

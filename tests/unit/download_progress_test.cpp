@@ -1,0 +1,67 @@
+// Download progress: percent and KiB arithmetic at their edges, and the bounded status text.
+#include "net/download_progress.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+TEST(DownloadPercent, TruncatesAndUsesSixtyFourBitProducts) {
+    EXPECT_EQ(DownloadPercent(0, 65536), 0);
+    EXPECT_EQ(DownloadPercent(32768, 65536), 50);
+    EXPECT_EQ(DownloadPercent(65535, 65536), 99);
+    EXPECT_EQ(DownloadPercent(65536, 65536), 100);
+    EXPECT_EQ(DownloadPercent(1, 3), 33);
+    EXPECT_EQ(DownloadPercent(2, 3), 66);
+    // 4 GiB - 1 bytes times 100 overflows 32 bits; the 64-bit product does not.
+    EXPECT_EQ(DownloadPercent(0xFFFFFFFFull, 0xFFFFFFFFu), 100);
+    EXPECT_EQ(DownloadPercent(0x80000000ull, 0xFFFFFFFFu), 50);
+    EXPECT_EQ(DownloadPercent(50000000ull, 100000000u), 50);
+}
+
+TEST(DownloadPercent, KeepsTheLowThirtyTwoBitsWhenMoreArrivedThanAnnounced) {
+    EXPECT_EQ(DownloadPercent(300, 100), 300);
+    // 2^32 * 100 / 1 = 0x64_00000000: the low 32 bits are 0.
+    EXPECT_EQ(DownloadPercent(0x100000000ull, 1), 0);
+}
+
+TEST(DownloadKilobytes, RoundsUpToWholeKibibytes) {
+    EXPECT_EQ(DownloadKilobytes(1), 1);
+    EXPECT_EQ(DownloadKilobytes(1023), 1);
+    EXPECT_EQ(DownloadKilobytes(1024), 1);
+    EXPECT_EQ(DownloadKilobytes(1025), 2);
+    EXPECT_EQ(DownloadKilobytes(65536), 64);
+    EXPECT_EQ(DownloadKilobytes(268435456u), 262144);
+    // The sum is taken in 32 bits: near 4 GiB it wraps to a small figure.
+    EXPECT_EQ(DownloadKilobytes(0xFFFFFC00u), 4194303);
+    EXPECT_EQ(DownloadKilobytes(0xFFFFFC01u), 0);
+    EXPECT_EQ(DownloadKilobytes(0xFFFFFFFFu), 0);
+}
+
+TEST(FormatDownloadStatus, FormatsLabelPercentAndSize) {
+    char text[kStatusTextCapacity];
+    FormatDownloadStatus(text, sizeof text, "data.pak (3/12)", 50, 64);
+    EXPECT_STREQ(text, "Dang tai data.pak (3/12) - 50% cua 64 KB");
+    FormatDownloadStatus(text, sizeof text, "", 100, 1);
+    EXPECT_STREQ(text, "Dang tai  - 100% cua 1 KB");
+    // A label with its own percent sign is data, not a placeholder.
+    FormatDownloadStatus(text, sizeof text, "100%s", 7, 2);
+    EXPECT_STREQ(text, "Dang tai 100%s - 7% cua 2 KB");
+}
+
+TEST(FormatDownloadStatus, CutsALongLabelAtTheCapacity) {
+    char text[kStatusTextCapacity + 8];
+    memset(text, '#', sizeof text);
+    std::string label(600, 'L');
+    FormatDownloadStatus(text, kStatusTextCapacity, label.c_str(), 1, 1);
+    EXPECT_EQ(strlen(text), kStatusTextCapacity - 1);
+    EXPECT_EQ(std::string(text, 9), "Dang tai ");
+    EXPECT_EQ(text[kStatusTextCapacity], '#'); // nothing written past the capacity
+    char tiny[5];
+    FormatDownloadStatus(tiny, sizeof tiny, "x", 1, 1);
+    EXPECT_STREQ(tiny, "Dang");
+}
+
+} // namespace

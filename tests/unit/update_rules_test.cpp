@@ -1,0 +1,52 @@
+// Progress positions of the check phase, the status answer and bounded formatting.
+#include "update/update_rules.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+TEST(CheckPhaseProgress, RoundsDownAndEndsAt100) {
+    std::vector<int> three;
+    for (size_t i = 0; i < 3; ++i) {
+        three.push_back(CheckPhaseProgress(i, 3));
+    }
+    EXPECT_EQ(three, (std::vector<int>{33, 66, 100}));
+    std::vector<int> seven;
+    for (size_t i = 0; i < 7; ++i) {
+        seven.push_back(CheckPhaseProgress(i, 7));
+    }
+    EXPECT_EQ(seven, (std::vector<int>{14, 28, 42, 57, 71, 85, 100}));
+    EXPECT_EQ(CheckPhaseProgress(0, 1), 100);
+    // Large lists must not overflow the multiplication.
+    EXPECT_EQ(CheckPhaseProgress(49999999, 100000000), 50);
+}
+
+ByteBuffer Bytes(const std::string& s) {
+    return ByteBuffer(s.begin(), s.end());
+}
+
+TEST(IsServerOnline, OnlyStatus200WithOnlinePrefix) {
+    EXPECT_TRUE(IsServerOnline(200, Bytes("online")));
+    EXPECT_TRUE(IsServerOnline(200, Bytes("online\nplayers=12")));
+    EXPECT_TRUE(IsServerOnline(200, Bytes("onlineXYZ")));
+    EXPECT_FALSE(IsServerOnline(200, Bytes("Online")));
+    EXPECT_FALSE(IsServerOnline(200, Bytes("onlin")));
+    EXPECT_FALSE(IsServerOnline(200, Bytes("offline")));
+    EXPECT_FALSE(IsServerOnline(200, Bytes("")));
+    EXPECT_FALSE(IsServerOnline(200, Bytes(std::string("onl\0ine", 7))));
+    EXPECT_FALSE(IsServerOnline(503, Bytes("online")));
+    EXPECT_FALSE(IsServerOnline(0, Bytes("online")));
+}
+
+TEST(FormatText, RefusesToCut) {
+    char out[8];
+    EXPECT_TRUE(FormatText(out, sizeof out, "%s (%d/%d)", "a", 1, 2));
+    EXPECT_STREQ(out, "a (1/2)");
+    EXPECT_FALSE(FormatText(out, sizeof out, "%s (%d/%d)", "ab", 1, 2));
+    EXPECT_STREQ(out, "");
+}
+
+} // namespace

@@ -1,0 +1,40 @@
+// A scratch client folder wired into g_Launcher, a loopback update server and a clean
+// recorder: the common ground of the update engine tests.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "recording_window_ops.h"
+#include "test_server.h"
+
+class UpdateTest : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Points the launcher at a client folder; the launcher file itself is not created.
+    void UseLauncherPath(const std::string& dir, const std::string& fileName);
+    std::string Path(const std::string& relative) const { return dir_ + "\\" + relative; }
+    void Put(const std::string& relative, const std::string& content);
+    std::string Get(const std::string& relative) const;
+    bool Exists(const std::string& relative) const;
+    // Manifest line for content under path: "<crc hex>\t<path>\n".
+    static std::string Line(const std::string& path, const std::string& content);
+    static std::string ReadProgram(const char* path);
+    static uint32_t BufferChecksumOf(const std::string& content);
+
+    std::vector<std::string> Ops() const { return RecordedOpLines(); }
+    std::vector<std::string> Paths() const { return server_.RequestedPaths(); }
+
+    TestServer server_;
+    std::string dir_;
+};
+
+// Whether 'needle' appears in 'haystack' as a contiguous run, in order.
+bool ContainsRun(const std::vector<std::string>& haystack, const std::vector<std::string>& needle);

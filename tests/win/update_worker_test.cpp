@@ -1,0 +1,164 @@
+// The update run end to end on the worker's side: every outcome with the exact texts,
+// positions and button calls it shows, and the requests the server saw.
+#include "update/update_worker.h"
+
+#include <windows.h>
+
+#include "app/launcher_state.h"
+#include "update/update_texts.h"
+#include "update_fixture.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+class UpdateWorkerTest : public UpdateTest {};
+
+TEST_F(UpdateWorkerTest, AutoUpdateOffMakesNoRequest) {
+    g_Launcher.Config.UpdateUrl[0] = '\0';
+    DeleteFileA(Path("main.exe").c_str()); // not even the first-run install is tried
+    EXPECT_EQ(RunUpdateSequence(), UpdateOutcome::AutoUpdateOff);
+    EXPECT_EQ(Ops(), (Lines{"status:Auto update: da tat", "progress:100", "connect:1"}));
+    EXPECT_TRUE(Paths().empty());
+    EXPECT_FALSE(Exists("main.exe"));
+}
+
+TEST_F(UpdateWorkerTest, UnreachableServerEnablesConnect) {
+    server_.Stop(); // nothing listens on the port any more
+    EXPECT_EQ(RunUpdateSequence(), UpdateOutcome::ManifestUnavailable);
+    EXPECT_EQ(Ops(),
+              (Lines{"status:Dang kiem tra cap nhat...",
+                     "status:Khong ket noi duoc update server - dung file hien tai", "connect:1"}));
+}
+
+TEST_F(UpdateWorkerTest, ManifestNotFoundIsLikeUnreachable) {
+    server_.SetBody("/launcher/manifest.txt", "<html>missing</html>", 404);
+    EXPECT_EQ(RunUpdateSequence(), UpdateOutcome::ManifestUnavailable);
+    EXPECT_EQ(Ops().back(), "connect:1");
+    EXPECT_EQ(Paths(), (Lines{"/launcher/manifest.txt"}));
+}
+
+TEST_F(UpdateWorkerTest, EmptyAndCommentOnlyManifestsAreUpToDate) {
+    for (const char* manifest : {"", "# nothing to patch\r\n#\n\n"}) {
+        ClearRecordedOps();
+        server_.SetBody("/launcher/manifest.txt", manifest);
+        EXPECT_EQ(RunUpdateSequence(), UpdateOutcome::Success);
+        EXPECT_EQ(Ops(), (Lines{"status:Dang kiem tra cap nhat...", "status:Client da moi nhat",
+                                "progress:100"}));
+    }
+}
+
+TEST_F(UpdateWorkerTest, AllFilesCurrentDownloadsNothing) {
+    Put("a.txt", "alpha");
+    CreateDirectoryA(Path("data").c_str(), nullptr);
+    Put("data\\b.bmd", "beta");
+    server_.SetBody("/launcher/manifest.txt", Line("a.txt", "alpha") + Line("data/b.bmd", "beta"));
+    EXPECT_EQ(RunUpdateSequence(), UpdateOutcome::Success);
+    EXPECT_EQ(Ops(), (Lines{"status:Dang kiem tra cap nhat...", "status:Dang kiem tra a.txt (1/2)",
+                            "progress:50", "status:Dang kiem tra data/b.bmd (2/2)", "progress:100",
+                            "status:Client da moi nhat", "progress:100"}));
+    EXPECT_EQ(Paths(), (Lines{"/launcher/manifest.txt"}));
+}
+
+TEST_F(UpdateWorkerTest, ThreeChangedFilesIncludingNewNestedFolder) {
+    Put("a.txt", "old alpha");
+    server_.SetBody("/launcher/manifest.txt", Line("a.txt", "alpha") +
+                                                  Line("data/new/x.bmd", "xray") +
+                                                  Line("c.txt", "charlie"));
+    server_.SetBody("/patch/a.txt", "alpha");
+    server_.SetBody("/patch/data/new/x.bmd", "xray");
+    server_.SetBody("/patch/c.txt", "charlie");
+    EXPECT_EQ(RunUpdateSequence(), UpdateOutcome::Success);
+    EXPECT_EQ(Get("a.txt"), "alpha");
+    EXPECT_EQ(Get("data\\new\\x.bmd"), "xray");
+    EXPECT_EQ(Get("c.txt"), "charlie");
+    EXPECT_FALSE(Exists("a.txt.part"));
+    EXPECT_EQ(Ops(),
+              (Lines{"status:Dang kiem tra cap nhat...", "status:Dang kiem tra a.txt (1/3)",
+                     "progress:33", "status:Dang kiem tra data/new/x.bmd (2/3)", "progress:66",
+                     "status:Dang kiem tra c.txt (3/3)", "progress:100", "progress:0",
+                     "status:Dang tai a.txt (1/3) - 100% cua 1 KB", "progress:100", "progress:0",
+                     "status:Dang tai data/new/x.bmd (2/3) - 100% cua 1 KB", "progress:100",
+                     "progress:0", "status:Dang tai c.txt (3/3) - 100% cua 1 KB", "progress:100",
+                     "status:Da cap nhat 3 file", "progress:100"}));
+    EXPECT_EQ(Paths(), (Lines{"/launcher/manifest.txt", "/patch/a.txt", "/patch/data/new/x.bmd",
+                              "/patch/c.txt"}));
+}
+
+TEST_F(UpdateWorkerTest, NotFoundOnSecondOfThreeStopsTheRun) {
+    server_.SetBody("/launcher/manifest.txt",
+                    Line("a.txt", "alpha") + Line("b.txt", "bravo") + Line("c.txt", "charlie"));
+    server_.SetBody("/patch/a.txt", "alpha");
+    server_.SetBody("/patch/b.txt", "gone", 404);
+    server_.SetBody("/patch/c.txt", "charlie");
+    EXPECT_EQ(RunUpdateSequence(), UpdateOutcome::DownloadFailed);
+    EXPECT_EQ(Get("a.txt"), "alpha");
+    EXPECT_FALSE(Exists("b.txt"));
+    EXPECT_FALSE(Exists("c.txt"));
+    EXPECT_EQ(Ops().back(), "status:Tai that bai: b.txt");
+    EXPECT_EQ(Paths(), (Lines{"/launcher/manifest.txt", "/patch/a.txt", "/patch/b.txt"}));
+}
+
+TEST_F(UpdateWorkerTest, TruncatedBodyWritesNothing) {
+    Put("a.txt", "previous");
+    server_.SetBody("/launcher/manifest.txt", Line("a.txt", "the whole new content"));
+    ScriptedResponse cut;
+    cut.Body = "the whole new content";
+    cut.CloseAfterBytes = 5;
+    server_.SetResponse("/patch/a.txt", cut);
+    EXPECT_EQ(RunUpdateSequence(), UpdateOutcome::DownloadFailed);
+    EXPECT_EQ(Get("a.txt"), "previous");
+    EXPECT_FALSE(Exists("a.txt.part"));
+    EXPECT_EQ(Ops().back(), "status:Tai that bai: a.txt");
+}
+
+TEST_F(UpdateWorkerTest, LocalPathThatIsAFolderCannotBeWritten) {
+    CreateDirectoryA(Path("maps").c_str(), nullptr);
+    server_.SetBody("/launcher/manifest.txt", Line("maps", "map data"));
+    server_.SetBody("/patch/maps", "map data");
+    EXPECT_EQ(RunUpdateSequence(), UpdateOutcome::WriteFailed);
+    EXPECT_EQ(Ops().back(), "status:Khong ghi duoc file: maps");
+    EXPECT_FALSE(Exists("maps.part"));
+}
+
+TEST_F(UpdateWorkerTest, TrailingSlashUrlIsUsedAsWritten) {
+    strcat(g_Launcher.Config.UpdateUrl, "/");
+    server_.SetBody("//launcher/manifest.txt", Line("data/w.txt", "west"));
+    server_.SetBody("//patch/data/w.txt", "west");
+    EXPECT_EQ(RunUpdateSequence(), UpdateOutcome::Success);
+    EXPECT_EQ(Get("data\\w.txt"), "west");
+    EXPECT_EQ(Paths(), (Lines{"//launcher/manifest.txt", "//patch/data/w.txt"}));
+}
+
+TEST_F(UpdateWorkerTest, BackslashSeparatorsWork) {
+    // The launcher puts the path in the URL as written; the platform's HTTP client sends
+    // a backslash escaped.
+    server_.SetBody("/launcher/manifest.txt", Line("maps\\m.att", "map"));
+    server_.SetBody("/patch/maps%5Cm.att", "map");
+    EXPECT_EQ(RunUpdateSequence(), UpdateOutcome::Success);
+    EXPECT_EQ(Get("maps\\m.att"), "map");
+}
+
+TEST_F(UpdateWorkerTest, OldLauncherFileRemoved) {
+    Put("Launcher.exe.old", "previous build");
+    server_.SetBody("/launcher/manifest.txt", "");
+    EXPECT_EQ(RunUpdateSequence(), UpdateOutcome::Success);
+    EXPECT_FALSE(Exists("Launcher.exe.old"));
+}
+
+TEST_F(UpdateWorkerTest, LockedOldLauncherFileGivesUpAfterTenTries) {
+    Put("Launcher.exe.old", "still running");
+    HANDLE holder = CreateFileA(Path("Launcher.exe.old").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    const DWORD start = GetTickCount();
+    RemoveOldLauncher();
+    const DWORD elapsed = GetTickCount() - start;
+    CloseHandle(holder);
+    EXPECT_TRUE(Exists("Launcher.exe.old"));
+    EXPECT_GE(elapsed, 9u * g_UpdateTimings.OldFileRetryMs); // it waited between the tries
+    RemoveOldLauncher();
+    EXPECT_FALSE(Exists("Launcher.exe.old"));
+}
+
+} // namespace
