@@ -20,6 +20,21 @@ qelt_wine_prefix() {
         "$QELT_WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1
         "$QELT_WINESERVER" -w
     fi
+    qelt_wine_fonts
+}
+
+# Vietnamese letters in the registration window: Wine has no "Segoe UI", and its own
+# Tahoma lacks Latin Extended Additional (ả, ự, ủ, ...). "Segoe UI" becomes DejaVu Sans
+# Condensed (close in width), and Tahoma borrows the letters it lacks from DejaVu Sans.
+# Applied once per prefix, also to one made before this setting existed.
+qelt_wine_fonts() {
+    local stamp="$WINEPREFIX/.qelt-fonts-1"
+    [ -f "$stamp" ] && return 0
+    "$QELT_WINE" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'Segoe UI' \
+        /d 'DejaVu Sans Condensed' /f >/dev/null 2>&1 &&
+        "$QELT_WINE" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
+            /v Tahoma /t REG_MULTI_SZ /d 'DejaVuSans.ttf,DejaVu Sans' /f >/dev/null 2>&1 &&
+        touch "$stamp"
 }
 
 # Keeps one wineserver alive for a whole run so that each program starts quickly.
