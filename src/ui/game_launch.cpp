@@ -10,12 +10,16 @@
 void LaunchGame() {
     char gamePath[kPathCapacity];
     JoinPath(gamePath, sizeof gamePath, g_Launcher.LauncherDir, g_Launcher.Config.GameExecutable);
+    // The path alone, quoted: left to the system, the command line would be the bare path,
+    // which a game in a folder with spaces would read as several arguments.
+    char commandLine[kPathCapacity + 2];
+    snprintf(commandLine, sizeof commandLine, "\"%s\"", gamePath);
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
     // A path that does not fit is refused and fails like a missing program.
     if (gamePath[0] == '\0' ||
-        !CreateProcessA(gamePath, nullptr, nullptr, nullptr, FALSE, 0, nullptr,
+        !CreateProcessA(gamePath, commandLine, nullptr, nullptr, FALSE, 0, nullptr,
                         g_Launcher.LauncherDir, &startup, &process)) {
         char shown[kPathCapacity + sizeof g_Launcher.Config.GameExecutable];
         snprintf(shown, sizeof shown, "%s\\%s", g_Launcher.LauncherDir,

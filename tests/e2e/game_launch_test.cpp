@@ -34,14 +34,6 @@ WindowState WaitForStatus(HWND window, const std::string& text, DWORD timeoutMs 
     return state;
 }
 
-// A command line without arguments: the program path, quoted or not.
-std::string Unquoted(const std::string& commandLine) {
-    if (commandLine.size() >= 2 && commandLine.front() == '"' && commandLine.back() == '"') {
-        return commandLine.substr(1, commandLine.size() - 2);
-    }
-    return commandLine;
-}
-
 void SaveScreenshot(HWND window, const char* name) {
     ProbeImage image;
     if (CaptureSettledClient(window, &image)) {
@@ -126,11 +118,12 @@ TEST_F(GameLaunchE2E, MissingGameShowsTheFullPathInAnErrorBoxAndChangesNothingEl
 
 TEST_F(GameLaunchE2E, GameStartsInTheLauncherFolderAndItsEndClosesTheLauncher) {
     elsewhere_ = MakeScratchDir("elsewhere");
-    Start("game", "game.exe", true, elsewhere_);
+    Start("game", "the game.exe", true, elsewhere_);
     GameRun run;
     Connect(&run);
     EXPECT_EQ(lstrcmpiA(run.WorkingDir.c_str(), dir_.c_str()), 0) << run.WorkingDir;
-    EXPECT_EQ(lstrcmpiA(Unquoted(run.CommandLine).c_str(), gamePath_.c_str()), 0)
+    // The path alone, quoted: its space does not split it into arguments.
+    EXPECT_EQ(lstrcmpiA(run.CommandLine.c_str(), ("\"" + gamePath_ + "\"").c_str()), 0)
         << run.CommandLine;
 
     WindowState state = WaitForStatus(launcher_.Window, kGameRunning);
