@@ -23,17 +23,21 @@ qelt_wine_prefix() {
     qelt_wine_fonts
 }
 
-# Vietnamese letters in the registration window: Wine has no "Segoe UI", and its own
-# Tahoma lacks Latin Extended Additional (ả, ự, ủ, ...). "Segoe UI" becomes DejaVu Sans
-# Condensed (close in width), and Tahoma borrows the letters it lacks from DejaVu Sans.
-# Applied once per prefix, also to one made before this setting existed.
+# Vietnamese letters in the registration window. Wine here has no "Segoe UI" and draws
+# "Tahoma" and "Arial" with Liberation Sans, which lacks Latin Extended Additional (ả, ự,
+# ủ, ...). "Segoe UI" becomes DejaVu Sans Condensed (close in width, with those letters
+# and the ✕), and Liberation Sans takes only the letters it lacks from DejaVu Sans, so
+# everything it already drew stays as it was. Applied once per prefix, also to older ones.
 qelt_wine_fonts() {
-    local stamp="$WINEPREFIX/.qelt-fonts-1"
+    local stamp="$WINEPREFIX/.qelt-fonts-2"
+    local links='HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink'
     [ -f "$stamp" ] && return 0
     "$QELT_WINE" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'Segoe UI' \
         /d 'DejaVu Sans Condensed' /f >/dev/null 2>&1 &&
-        "$QELT_WINE" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
-            /v Tahoma /t REG_MULTI_SZ /d 'DejaVuSans.ttf,DejaVu Sans' /f >/dev/null 2>&1 &&
+        "$QELT_WINE" reg add "$links" /v 'Liberation Sans' /t REG_MULTI_SZ \
+            /d 'DejaVuSans.ttf,DejaVu Sans' /f >/dev/null 2>&1 &&
+        "$QELT_WINE" reg add "$links" /v 'Liberation Sans Bold' /t REG_MULTI_SZ \
+            /d 'DejaVuSans.ttf,DejaVu Sans' /f >/dev/null 2>&1 &&
         touch "$stamp"
 }
 

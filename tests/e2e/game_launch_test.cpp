@@ -73,6 +73,13 @@ class GameLaunchE2E : public ::testing::Test {
         }
         ASSERT_TRUE(StartLauncherIn(dir_, workingDir.empty() ? dir_ : workingDir, "", &launcher_));
         ASSERT_EQ(WaitForStatus(launcher_.Window, kUpdatingOff).Status, kUpdatingOff);
+        // The text comes first, then Connect is enabled.
+        WindowState state;
+        for (int i = 0;
+             i < 200 && !(ReadWindowState(launcher_.Window, &state) && state.ConnectEnabled); ++i) {
+            Sleep(50);
+        }
+        ASSERT_TRUE(state.ConnectEnabled);
     }
 
     // Presses Connect and waits for the stand-in game to report its start.

@@ -71,7 +71,9 @@ class RegisterWindowE2E : public ::testing::Test {
         ASSERT_TRUE(StartLauncher(dir_, "", &launcher_));
         WindowState state;
         ASSERT_TRUE(WaitFor([&] {
-            return ReadWindowState(launcher_.Window, &state) && state.Status == kOnlineText;
+            // The text comes first, then the buttons are enabled.
+            return ReadWindowState(launcher_.Window, &state) && state.Status == kOnlineText &&
+                   state.ConnectEnabled && state.RegisterEnabled;
         }));
     }
     void TearDown() override {
