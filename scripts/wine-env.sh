@@ -18,9 +18,13 @@ qelt_wine_prefix() {
         # Xvfb has no window manager: let Wine draw captions and frames itself.
         "$QELT_WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
         "$QELT_WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1
+        qelt_wine_fonts
         "$QELT_WINESERVER" -w
+    else
+        # A prefix made before the font settings existed; no waiting for the server here,
+        # which may be a persistent one.
+        qelt_wine_fonts
     fi
-    qelt_wine_fonts
 }
 
 # Vietnamese letters in the registration window. Wine here has no "Segoe UI" and draws
