@@ -18,8 +18,31 @@ qelt_wine_prefix() {
         # Xvfb has no window manager: let Wine draw captions and frames itself.
         "$QELT_WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
         "$QELT_WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1
+        qelt_wine_fonts
         "$QELT_WINESERVER" -w
+    else
+        # A prefix made before the font settings existed; no waiting for the server here,
+        # which may be a persistent one.
+        qelt_wine_fonts
     fi
+}
+
+# Vietnamese letters in the registration window. Wine here has no "Segoe UI" and draws
+# "Tahoma" and "Arial" with Liberation Sans, which lacks Latin Extended Additional (ả, ự,
+# ủ, ...). "Segoe UI" becomes DejaVu Sans Condensed (close in width, with those letters
+# and the ✕), and Liberation Sans takes only the letters it lacks from DejaVu Sans, so
+# everything it already drew stays as it was. Applied once per prefix, also to older ones.
+qelt_wine_fonts() {
+    local stamp="$WINEPREFIX/.qelt-fonts-2"
+    local links='HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink'
+    [ -f "$stamp" ] && return 0
+    "$QELT_WINE" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'Segoe UI' \
+        /d 'DejaVu Sans Condensed' /f >/dev/null 2>&1 &&
+        "$QELT_WINE" reg add "$links" /v 'Liberation Sans' /t REG_MULTI_SZ \
+            /d 'DejaVuSans.ttf,DejaVu Sans' /f >/dev/null 2>&1 &&
+        "$QELT_WINE" reg add "$links" /v 'Liberation Sans Bold' /t REG_MULTI_SZ \
+            /d 'DejaVuSans.ttf,DejaVu Sans' /f >/dev/null 2>&1 &&
+        touch "$stamp"
 }
 
 # Keeps one wineserver alive for a whole run so that each program starts quickly.

@@ -1,4 +1,35 @@
-// Game start from the Connect button. Nothing is started yet: the launch comes later.
+// Game launch: CreateProcessA in the launcher's folder, then a 500 ms timer that closes
+// the launcher when the game process ends.
 #include "ui/game_launch.h"
 
-void LaunchGame() {}
+#include <cstdio>
+
+#include "app/launcher_state.h"
+#include "ui/window_ops.h"
+
+void LaunchGame() {
+    char gamePath[kPathCapacity];
+    JoinPath(gamePath, sizeof gamePath, g_Launcher.LauncherDir, g_Launcher.Config.GameExecutable);
+    // The path alone, quoted: left to the system, the command line would be the bare path,
+    // which a game in a folder with spaces would read as several arguments.
+    char commandLine[kPathCapacity + 2];
+    snprintf(commandLine, sizeof commandLine, "\"%s\"", gamePath);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    // A path that does not fit is refused and fails like a missing program.
+    if (gamePath[0] == '\0' ||
+        !CreateProcessA(gamePath, commandLine, nullptr, nullptr, FALSE, 0, nullptr,
+                        g_Launcher.LauncherDir, &startup, &process)) {
+        char shown[kPathCapacity + sizeof g_Launcher.Config.GameExecutable];
+        snprintf(shown, sizeof shown, "%s\\%s", g_Launcher.LauncherDir,
+                 g_Launcher.Config.GameExecutable);
+        MessageBoxA(g_Launcher.MainWindowHandle, shown, kGameStartFailedCaption, MB_ICONERROR);
+        return;
+    }
+    CloseHandle(process.hThread);
+    g_Launcher.GameProcess.store(process.hProcess);
+    SetStatus(kTextGameRunning);
+    EnableConnect(false);
+    SetTimer(g_Launcher.MainWindowHandle, kGameWatchTimerId, kGameWatchPeriodMs, nullptr);
+}

@@ -1,11 +1,16 @@
 // Starting the real Launcher.exe for end-to-end tests.
 #include "launcher_process.h"
 
+#include <cstdlib>
+
 #include "test_files.h"
 #include "window_probe.h"
 
 #ifndef QELT_LAUNCHER_EXE
 #error "QELT_LAUNCHER_EXE must name the Launcher.exe under test"
+#endif
+#ifndef QELT_FAKE_GAME_EXE
+#error "QELT_FAKE_GAME_EXE must name the stand-in game"
 #endif
 
 std::string LauncherUnderTest() {
@@ -23,6 +28,11 @@ std::string MakeClientDir(const char* tag, const std::string& ini) {
 
 bool StartLauncher(const std::string& dir, const std::string& arguments, LauncherProcess* process,
                    DWORD timeoutMs) {
+    return StartLauncherIn(dir, dir, arguments, process, timeoutMs);
+}
+
+bool StartLauncherIn(const std::string& dir, const std::string& workingDir,
+                     const std::string& arguments, LauncherProcess* process, DWORD timeoutMs) {
     process->Dir = dir;
     process->Info = PROCESS_INFORMATION{};
     process->Window = nullptr;
@@ -31,7 +41,7 @@ bool StartLauncher(const std::string& dir, const std::string& arguments, Launche
     STARTUPINFOA si = {};
     si.cb = sizeof si;
     if (!CreateProcessA(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
-                        dir.c_str(), &si, &process->Info)) {
+                        workingDir.c_str(), &si, &process->Info)) {
         return false;
     }
     for (DWORD waited = 0; waited < timeoutMs; waited += 50) {
@@ -66,4 +76,32 @@ void StopLauncher(LauncherProcess* process) {
         CloseHandle(process->Info.hThread);
         process->Info = PROCESS_INFORMATION{};
     }
+}
+
+bool InstallFakeGame(const std::string& path) {
+    return CopyFileA(QELT_FAKE_GAME_EXE, path.c_str(), FALSE) != FALSE;
+}
+
+bool WaitForGameRun(const std::string& path, GameRun* run, DWORD timeoutMs) {
+    // The game writes its record under another name and moves it into place when complete.
+    std::string record;
+    for (DWORD waited = 0; !ReadWholeFile(path + ".run.txt", &record); waited += 50) {
+        if (waited >= timeoutMs) {
+            return false;
+        }
+        Sleep(50);
+    }
+    const size_t first = record.find('\n');
+    const size_t second = record.find('\n', first + 1);
+    if (first == std::string::npos || second == std::string::npos) {
+        return false;
+    }
+    run->Pid = strtoul(record.substr(0, first).c_str(), nullptr, 10);
+    run->CommandLine = record.substr(first + 1, second - first - 1);
+    run->WorkingDir = record.substr(second + 1, record.find('\n', second + 1) - second - 1);
+    return run->Pid != 0;
+}
+
+bool EndFakeGame(const std::string& path) {
+    return WriteWholeFile(path + ".quit", "");
 }

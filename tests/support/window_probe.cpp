@@ -1,4 +1,4 @@
-// Window probe: finding, reading, pressing and capturing the launcher's main window.
+// Window probe: finding, reading, pressing, typing into and capturing the launcher's windows.
 #include "window_probe.h"
 
 #include <commctrl.h>
@@ -134,9 +134,9 @@ HWND FindProcessWindow(DWORD pid, const char* className) {
     return data.found;
 }
 
-HWND WaitForLauncherWindow(DWORD pid, DWORD timeoutMs) {
+HWND WaitForProcessWindow(DWORD pid, const char* className, DWORD timeoutMs) {
     for (DWORD waited = 0;; waited += 50) {
-        HWND window = FindProcessWindow(pid, "QeltLauncher");
+        HWND window = FindProcessWindow(pid, className);
         if (window != nullptr && IsWindowVisible(window)) {
             return window;
         }
@@ -145,6 +145,78 @@ HWND WaitForLauncherWindow(DWORD pid, DWORD timeoutMs) {
         }
         Sleep(50);
     }
+}
+
+HWND WaitForLauncherWindow(DWORD pid, DWORD timeoutMs) {
+    return WaitForProcessWindow(pid, "QeltLauncher", timeoutMs);
+}
+
+HWND FocusedWindowOf(HWND window) {
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof info;
+    const DWORD thread = GetWindowThreadProcessId(window, nullptr);
+    return thread != 0 && GetGUIThreadInfo(thread, &info) ? info.hwndFocus : nullptr;
+}
+
+void TypeText(HWND control, const wchar_t* text) {
+    for (const wchar_t* p = text; *p; ++p) {
+        DWORD_PTR ignored = 0;
+        SendMessageTimeoutW(control, WM_CHAR, static_cast<WPARAM>(*p), 1, SMTO_ABORTIFHUNG, 5000,
+                            &ignored);
+    }
+}
+
+bool PostKey(HWND control, UINT virtualKey) {
+    const UINT scan = MapVirtualKeyW(virtualKey, MAPVK_VK_TO_VSC);
+    const LPARAM down = 1 | static_cast<LPARAM>(scan) << 16;
+    const LPARAM up = down | static_cast<LPARAM>(0xC0000000u);
+    return PostMessageW(control, WM_KEYDOWN, virtualKey, down) &&
+           PostMessageW(control, WM_KEYUP, virtualKey, up);
+}
+
+bool PostClick(HWND window, int x, int y) {
+    const LPARAM point = MAKELPARAM(x, y);
+    return PostMessageW(window, WM_LBUTTONDOWN, MK_LBUTTON, point) &&
+           PostMessageW(window, WM_LBUTTONUP, 0, point);
+}
+
+std::wstring WindowTextW(HWND window) {
+    // Sent rather than read from the caption: an edit control keeps its text to itself.
+    wchar_t text[1024] = {};
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
+                        5000, &ignored);
+    return text;
+}
+
+namespace {
+
+BOOL CALLBACK FindBoxText(HWND child, LPARAM param) {
+    char name[32] = {};
+    GetClassNameA(child, name, sizeof name);
+    char text[1024] = {};
+    GetWindowTextA(child, text, sizeof text);
+    if (_stricmp(name, "Static") == 0 && text[0] != '\0') {
+        *reinterpret_cast<std::string*>(param) = text;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+} // namespace
+
+bool ReadMessageBox(HWND box, MessageBoxContent* content) {
+    char name[32] = {};
+    GetClassNameA(box, name, sizeof name);
+    if (strcmp(name, "#32770") != 0) {
+        return false;
+    }
+    char caption[256] = {};
+    GetWindowTextA(box, caption, sizeof caption);
+    content->Caption = caption;
+    content->Text.clear();
+    EnumChildWindows(box, FindBoxText, reinterpret_cast<LPARAM>(&content->Text));
+    return true;
 }
 
 bool ReadWindowState(HWND window, WindowState* state) {

@@ -1,6 +1,6 @@
-// Looks at and drives the launcher's main window from another process, as a person
-// would: reads the caption, client size, status line, progress bar and buttons by control
-// id, presses buttons, and captures the client area as an image.
+// Looks at and drives the launcher's windows from another process, as a person would:
+// reads the caption, client size, status line, progress bar and buttons by control id,
+// presses buttons, types, clicks, reads message boxes, and captures a client area.
 #pragma once
 
 #include <windows.h>
@@ -34,8 +34,36 @@ struct ProbeImage {
 // pid is 0), or null.
 HWND FindProcessWindow(DWORD pid, const char* className);
 
+// Waits up to timeoutMs for a visible top-level window of class className of process pid
+// (0: any), or returns null.
+HWND WaitForProcessWindow(DWORD pid, const char* className, DWORD timeoutMs);
+
 // Waits up to timeoutMs for a visible "QeltLauncher" window of process pid (0: any).
 HWND WaitForLauncherWindow(DWORD pid, DWORD timeoutMs);
+
+// The window with the keyboard focus in the thread that owns window, or null.
+HWND FocusedWindowOf(HWND window);
+
+// Types text into a control, one WM_CHAR per UTF-16 unit, as the keyboard would after
+// translation. Sent, so every character has been handled when this returns.
+void TypeText(HWND control, const wchar_t* text);
+
+// A key press (WM_KEYDOWN, WM_KEYUP) posted to control: it goes through the owner's message
+// loop, dialog keyboard handling included, like a real key. Does not wait.
+bool PostKey(HWND control, UINT virtualKey);
+
+// A left click at a client point of window, posted. Does not wait.
+bool PostClick(HWND window, int x, int y);
+
+// Text of a window or control (WM_GETTEXT) as UTF-16.
+std::wstring WindowTextW(HWND window);
+
+// Caption and message text of a message box (a "#32770" window).
+struct MessageBoxContent {
+    std::string Caption;
+    std::string Text;
+};
+bool ReadMessageBox(HWND box, MessageBoxContent* content);
 
 bool ReadWindowState(HWND window, WindowState* state);
 

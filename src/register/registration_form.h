@@ -1,0 +1,52 @@
+// Registration rules, form encoding and UTF-8/UTF-16 conversion: the platform-free half
+// of the account registration.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// One row of the registration form: label, control id, length limit, extra edit style,
+// read capacity in UTF-16 units (terminator included) and the form key (null: not sent).
+struct RegisterField {
+    const char16_t* Label;
+    int ControlId;
+    int LengthLimit;
+    uint32_t ExtraStyle;
+    size_t ReadCapacity;
+    const char* FormKey;
+};
+
+constexpr uint32_t kEditPasswordStyle = 0x0020; // ES_PASSWORD
+constexpr int kRegisterFieldCount = 4;
+extern const RegisterField kRegisterFields[kRegisterFieldCount];
+
+enum RegisterFieldIndex { kFieldAccount, kFieldPassword, kFieldRepeat, kFieldEmail };
+
+// The four texts as read from the form.
+struct RegistrationInput {
+    std::u16string Account;
+    std::u16string Password;
+    std::u16string Repeat;
+    std::u16string Email;
+};
+
+// Applies the seven rules in order; returns the message of the first that fails, or null
+// when the input may be sent.
+const char16_t* CheckRegistration(const RegistrationInput& input, bool updateUrlEmpty);
+
+// Appends "name=value" (with a leading "&" unless body is empty), the value taken as UTF-8
+// with every byte outside A-Z a-z 0-9 - . _ ~ written as %XX in upper-case hex.
+void AppendFormField(std::string& body, const char* name, const char16_t* value);
+
+// "account=A&password=P&email=E"; the repeated password is never sent.
+std::string BuildRegistrationBody(const RegistrationInput& input);
+
+// UTF-16 to UTF-8 as WideCharToMultiByte(CP_UTF8, 0) does: lone surrogates become U+FFFD.
+// Converts up to and including the terminator; false when out (cap bytes) is too small.
+bool Utf16ToUtf8(const char16_t* text, char* out, size_t cap);
+
+// UTF-8 to UTF-16 as MultiByteToWideChar(CP_UTF8, 0) does: each maximal ill-formed
+// subsequence becomes U+FFFD. Converts up to and including the first NUL byte; false when
+// out (cap units) is too small.
+bool Utf8ToUtf16(const char* text, char16_t* out, size_t cap);
