@@ -23,25 +23,6 @@ constexpr int kCloseId = 1004;
 constexpr char kUpdatingOff[] = "Auto update: da tat";
 constexpr char kGameRunning[] = "Dang chay game...";
 
-WindowState WaitForStatus(HWND window, const std::string& text, DWORD timeoutMs = 15000) {
-    WindowState state;
-    for (DWORD waited = 0; waited < timeoutMs; waited += 50) {
-        if (ReadWindowState(window, &state) && state.Status == text) {
-            break;
-        }
-        Sleep(50);
-    }
-    return state;
-}
-
-void SaveScreenshot(HWND window, const char* name) {
-    ProbeImage image;
-    if (CaptureSettledClient(window, &image)) {
-        CreateDirectoryA(QELT_SCREENSHOT_DIR, nullptr);
-        SaveImage(image, std::string(QELT_SCREENSHOT_DIR) + "/" + name + ".png");
-    }
-}
-
 // Without UpdateUrl the update run ends at once with Connect enabled.
 class GameLaunchE2E : public ::testing::Test {
   protected:
@@ -138,7 +119,7 @@ TEST_F(GameLaunchE2E, GameStartsInTheLauncherFolderAndItsEndClosesTheLauncher) {
     EXPECT_FALSE(state.ConnectEnabled);
     EXPECT_TRUE(state.RegisterEnabled);
     EXPECT_TRUE(state.CloseEnabled);
-    SaveScreenshot(launcher_.Window, "game-running");
+    SaveScreenshot(launcher_.Window, QELT_SCREENSHOT_DIR, "game-running");
     Sleep(1200); // a few watch ticks while the game runs change nothing
     EXPECT_EQ(WaitForLauncherExit(&launcher_, 0), STILL_ACTIVE);
 

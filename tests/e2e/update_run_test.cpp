@@ -42,25 +42,6 @@ std::string Line(const std::string& path, const std::string& content) {
 }
 
 // Waits until the window shows the status text; returns the last state seen.
-WindowState WaitForStatus(HWND window, const std::string& text, DWORD timeoutMs = 20000) {
-    WindowState state;
-    for (DWORD waited = 0; waited < timeoutMs; waited += 100) {
-        if (ReadWindowState(window, &state) && state.Status == text) {
-            break;
-        }
-        Sleep(100);
-    }
-    return state;
-}
-
-void SaveScreenshot(HWND window, const char* name) {
-    ProbeImage image;
-    if (CaptureSettledClient(window, &image)) {
-        CreateDirectoryA(QELT_SCREENSHOT_DIR, nullptr);
-        SaveImage(image, std::string(QELT_SCREENSHOT_DIR) + "/" + name + ".png");
-    }
-}
-
 // "1.0.0.N" from a program file's version record.
 std::string FileVersionOf(const std::string& path) {
     DWORD ignored = 0;
@@ -114,7 +95,7 @@ TEST_F(UpdateRunE2E, EmptyFolderIsInstalledUpdatedAndGoesOnline) {
     EXPECT_EQ(state.Progress, 100);
     EXPECT_TRUE(state.ConnectEnabled);
     EXPECT_TRUE(state.RegisterEnabled);
-    SaveScreenshot(launcher_.Window, "update-online");
+    SaveScreenshot(launcher_.Window, QELT_SCREENSHOT_DIR, "update-online");
 
     std::string content;
     EXPECT_TRUE(ReadWholeFile(dir_ + "\\main.exe", &content) && content == "game");
@@ -139,7 +120,7 @@ TEST_F(UpdateRunE2E, OfflineServerDisablesConnectAndRegister) {
     EXPECT_EQ(state.Status, "Server offline - chua ket noi duoc");
     EXPECT_FALSE(state.ConnectEnabled);
     EXPECT_FALSE(state.RegisterEnabled);
-    SaveScreenshot(launcher_.Window, "update-offline");
+    SaveScreenshot(launcher_.Window, QELT_SCREENSHOT_DIR, "update-offline");
 }
 
 TEST_F(UpdateRunE2E, UnreachableServerStillLetsThePlayerConnect) {
@@ -152,7 +133,7 @@ TEST_F(UpdateRunE2E, UnreachableServerStillLetsThePlayerConnect) {
     WindowState state = WaitForStatus(launcher_.Window, text);
     EXPECT_EQ(state.Status, text);
     EXPECT_TRUE(state.ConnectEnabled);
-    SaveScreenshot(launcher_.Window, "update-unreachable");
+    SaveScreenshot(launcher_.Window, QELT_SCREENSHOT_DIR, "update-unreachable");
 }
 
 TEST_F(UpdateRunE2E, SelfUpdateRestartsIntoTheNewBuildOnce) {
@@ -199,7 +180,7 @@ TEST_F(UpdateRunE2E, SelfUpdateRestartsIntoTheNewBuildOnce) {
         launcherDownloads += path == "/patch/Launcher.exe" ? 1 : 0;
     }
     EXPECT_EQ(launcherDownloads, 1); // the restarted build does not update itself again
-    SaveScreenshot(next, "self-update-restarted");
+    SaveScreenshot(next, QELT_SCREENSHOT_DIR, "self-update-restarted");
 
     PostMessageA(next, WM_CLOSE, 0, 0);
     EXPECT_EQ(WaitForSingleObject(nextProcess, 10000), WAIT_OBJECT_0);

@@ -342,3 +342,23 @@ bool InkBounds(const ProbeImage& image, const RECT& area, int threshold, RECT* b
     }
     return found;
 }
+
+WindowState WaitForStatus(HWND window, const std::string& text, DWORD timeoutMs) {
+    WindowState state;
+    for (DWORD waited = 0; waited < timeoutMs; waited += 50) {
+        if (ReadWindowState(window, &state) && state.Status == text) {
+            break;
+        }
+        Sleep(50);
+    }
+    return state;
+}
+
+bool SaveScreenshot(HWND window, const std::string& dir, const std::string& name) {
+    ProbeImage image;
+    if (!CaptureSettledClient(window, &image)) {
+        return false;
+    }
+    CreateDirectoryA(dir.c_str(), nullptr);
+    return SaveImage(image, dir + "/" + name + ".png");
+}

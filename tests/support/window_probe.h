@@ -82,6 +82,13 @@ bool CaptureClient(HWND window, ProbeImage* image);
 // timeoutMs; false when no capture was possible.
 bool CaptureSettledClient(HWND window, ProbeImage* image, DWORD timeoutMs = 5000);
 
+// Reads the window until its status line shows text, or until timeoutMs; returns the
+// last state read.
+WindowState WaitForStatus(HWND window, const std::string& text, DWORD timeoutMs = 20000);
+
+// Saves the settled client area as <dir>/<name>.png for people to look at.
+bool SaveScreenshot(HWND window, const std::string& dir, const std::string& name);
+
 // Saves as a 24-bit BMP, or as PNG when the path ends in ".png".
 bool SaveImage(const ProbeImage& image, const std::string& path);
 

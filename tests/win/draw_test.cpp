@@ -14,6 +14,7 @@
 #include "app/startup.h"
 #include "canvas.h"
 #include "ui/draw_style.h"
+#include "window_environment.h"
 
 namespace {
 
@@ -27,14 +28,7 @@ bool IsGrey(uint32_t rgb) {
 
 class DrawTest : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() {
-        Gdiplus::GdiplusStartupInput input;
-        Gdiplus::GdiplusStartup(&token_, &input, nullptr);
-        if (g_Launcher.TitleFont == nullptr) {
-            CreateLauncherFonts();
-        }
-    }
-    static void TearDownTestSuite() { Gdiplus::GdiplusShutdown(token_); }
+    static void SetUpTestSuite() { PrepareWindowEnvironment(); }
 
     void SetUp() override {
         button_ = CreateWindowExW(0, L"BUTTON", L"Register", WS_POPUP | BS_OWNERDRAW, 0, 0, 128, 28,
@@ -71,11 +65,8 @@ class DrawTest : public ::testing::Test {
         return size.cx;
     }
 
-    static ULONG_PTR token_;
     HWND button_ = nullptr;
 };
-
-ULONG_PTR DrawTest::token_ = 0;
 
 TEST_F(DrawTest, RoundPanelHasRoundCornersBorderAndVerticalGradient) {
     Canvas canvas(460, 62);

@@ -13,6 +13,7 @@
 #include "app/launcher_state.h"
 #include "app/startup.h"
 #include "register/register_status.h"
+#include "window_environment.h"
 
 namespace {
 
@@ -64,16 +65,7 @@ bool TakeQuitMessage() {
 
 class MainWindowTest : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() {
-        Gdiplus::GdiplusStartupInput input;
-        Gdiplus::GdiplusStartup(&token_, &input, nullptr);
-        InitCommonControls();
-        if (g_Launcher.ButtonFont == nullptr) {
-            CreateLauncherFonts();
-        }
-        RegisterWindowClasses(GetModuleHandleA(nullptr));
-    }
-    static void TearDownTestSuite() { Gdiplus::GdiplusShutdown(token_); }
+    static void SetUpTestSuite() { PrepareWindowEnvironment(); }
 
     void SetUp() override {
         g_seen = DialogObservation();
@@ -91,11 +83,8 @@ class MainWindowTest : public ::testing::Test {
         g_Launcher.GameProcess.store(nullptr);
     }
 
-    static ULONG_PTR token_;
     HWND window_ = nullptr;
 };
-
-ULONG_PTR MainWindowTest::token_ = 0;
 
 TEST_F(MainWindowTest, ControlsAreCreatedRecordedAndStyledAsTheWindowShowsThem) {
     EXPECT_EQ(g_Launcher.MainWindowHandle, window_);

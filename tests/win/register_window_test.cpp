@@ -11,20 +11,13 @@
 
 #include "app/launcher_state.h"
 #include "app/startup.h"
+#include "window_environment.h"
 
 namespace {
 
 class RegisterWindowTest : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() {
-        Gdiplus::GdiplusStartupInput input;
-        Gdiplus::GdiplusStartup(&token_, &input, nullptr);
-        if (g_Launcher.EditFont == nullptr) {
-            CreateLauncherFonts();
-        }
-        RegisterWindowClasses(GetModuleHandleA(nullptr));
-    }
-    static void TearDownTestSuite() { Gdiplus::GdiplusShutdown(token_); }
+    static void SetUpTestSuite() { PrepareWindowEnvironment(); }
 
     void SetUp() override {
         window_ =
@@ -38,11 +31,8 @@ class RegisterWindowTest : public ::testing::Test {
         }
     }
 
-    static ULONG_PTR token_;
     HWND window_ = nullptr;
 };
-
-ULONG_PTR RegisterWindowTest::token_ = 0;
 
 TEST_F(RegisterWindowTest, ClassIsAWideDropShadowWindowWithArrowAndButtonFace) {
     WNDCLASSW info = {};

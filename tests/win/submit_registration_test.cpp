@@ -16,6 +16,7 @@
 #include "register/register_texts.h"
 #include "register/register_window.h"
 #include "test_server.h"
+#include "window_environment.h"
 
 namespace {
 
@@ -61,15 +62,7 @@ constexpr COLORREF kGreen = RGB(0x18, 0x7A, 0x34);
 
 class SubmitRegistrationTest : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() {
-        Gdiplus::GdiplusStartupInput input;
-        Gdiplus::GdiplusStartup(&token_, &input, nullptr);
-        if (g_Launcher.EditFont == nullptr) {
-            CreateLauncherFonts();
-        }
-        RegisterWindowClasses(GetModuleHandleA(nullptr));
-    }
-    static void TearDownTestSuite() { Gdiplus::GdiplusShutdown(token_); }
+    static void SetUpTestSuite() { PrepareWindowEnvironment(); }
 
     void SetUp() override {
         ASSERT_TRUE(server_.Start());
@@ -126,12 +119,9 @@ class SubmitRegistrationTest : public ::testing::Test {
         server_.SetResponse(kRegisterPath, response);
     }
 
-    static ULONG_PTR token_;
     TestServer server_;
     HWND window_ = nullptr;
 };
-
-ULONG_PTR SubmitRegistrationTest::token_ = 0;
 
 struct SendingWatch {
     TestServer* server;

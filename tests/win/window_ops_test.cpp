@@ -14,6 +14,7 @@
 #include "app/launcher_state.h"
 #include "app/startup.h"
 #include "ui/main_window.h"
+#include "window_environment.h"
 
 namespace {
 
@@ -70,14 +71,7 @@ bool PumpUntil(HANDLE thread, DWORD timeoutMs) {
 
 class WindowOpsTest : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() {
-        Gdiplus::GdiplusStartupInput input;
-        Gdiplus::GdiplusStartup(&token_, &input, nullptr);
-        InitCommonControls();
-        CreateLauncherFonts();
-        RegisterWindowClasses(GetModuleHandleA(nullptr));
-    }
-    static void TearDownTestSuite() { Gdiplus::GdiplusShutdown(token_); }
+    static void SetUpTestSuite() { PrepareWindowEnvironment(); }
 
     void SetUp() override {
         window_ = CreateWindowExA(0, kMainWindowClass, "Window Ops Test", kMainWindowStyle, 0, 0,
@@ -93,11 +87,8 @@ class WindowOpsTest : public ::testing::Test {
         }
     }
 
-    static ULONG_PTR token_;
     HWND window_ = nullptr;
 };
-
-ULONG_PTR WindowOpsTest::token_ = 0;
 
 TEST_F(WindowOpsTest, CallsFromAnotherThreadHaveTakenEffectWhenTheyReturn) {
     WorkerView view;
