@@ -1,6 +1,8 @@
 // Memory canvas for drawing tests.
 #include "canvas.h"
 
+#include "window_probe.h"
+
 Canvas::Canvas(int width, int height) : width_(width), height_(height), bits_(nullptr) {
     BITMAPINFO info = {};
     info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
@@ -35,22 +37,10 @@ bool Canvas::HasDarkPixel(int left, int top, int right, int bottom, int threshol
 }
 
 bool Canvas::DarkBounds(int left, int top, int right, int bottom, int threshold, RECT* box) const {
-    bool found = false;
-    *box = RECT{right, bottom, left, top};
-    for (int y = top; y < bottom; ++y) {
-        for (int x = left; x < right; ++x) {
-            const uint32_t p = At(x, y);
-            const int r = (p >> 16) & 0xFF;
-            const int g = (p >> 8) & 0xFF;
-            const int b = p & 0xFF;
-            if (r < threshold && g < threshold && b < threshold) {
-                found = true;
-                box->left = x < box->left ? x : box->left;
-                box->top = y < box->top ? y : box->top;
-                box->right = x + 1 > box->right ? x + 1 : box->right;
-                box->bottom = y + 1 > box->bottom ? y + 1 : box->bottom;
-            }
-        }
-    }
-    return found;
+    GdiFlush();
+    ProbeImage image;
+    image.Width = width_;
+    image.Height = height_;
+    image.Pixels.assign(bits_, bits_ + static_cast<size_t>(width_) * height_);
+    return InkBounds(image, RECT{left, top, right, bottom}, threshold, box);
 }
