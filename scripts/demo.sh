@@ -9,11 +9,11 @@ set -u
 cd "$(dirname "$0")/.."
 root=$(pwd)
 bash scripts/deps.sh demo || exit 1
-for preset in host windows-x64; do
+for preset in tools windows-x64; do
     cmake --preset "$preset" >"build-configure-$preset.log" 2>&1 || { cat "build-configure-$preset.log"; exit 1; }
     rm -f "build-configure-$preset.log"
 done
-cmake --build --preset host --target qelt-publish qelt-server || exit 1
+cmake --build --preset tools --target qelt-publish qelt-server || exit 1
 cmake --build --preset windows-x64 --target Launcher || exit 1
 
 source scripts/wine-env.sh
@@ -27,7 +27,7 @@ mkdir -p "$demo/published/data" "$demo/client/data"
 cp "$WINEPREFIX/drive_c/windows/notepad.exe" "$demo/published/main.exe"
 head -c 300000 /dev/urandom >"$demo/published/data/map1.att"
 printf 'Welcome to ZORVAND Online\r\n' >"$demo/published/data/readme.txt"
-build/host/tools/qelt-publish "$demo/published" "$demo/server-root" || exit 1
+build/tools/qelt-publish "$demo/published" "$demo/server-root" || exit 1
 
 # What the player has: the launcher, its settings, a picture, the game, an old map file.
 cp build/windows-x64/Launcher.exe "$demo/client/"
@@ -38,7 +38,7 @@ convert -size 436x350 gradient:'#1b2a4a'-'#e0895a' \
     -fill '#2b2540' -draw 'polygon 0,350 0,250 80,200 160,260 240,190 330,250 436,210 436,350' \
     "$demo/client/launcher_bg.png" 2>/dev/null || true
 
-build/host/tools/qelt-server --root "$demo/server-root" --port 0 --port-file "$demo/port" \
+build/tools/qelt-server --root "$demo/server-root" --port 0 --port-file "$demo/port" \
     >"$demo/server.log" 2>&1 &
 server=$!
 trap 'kill $server 2>/dev/null' EXIT

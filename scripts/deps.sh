@@ -3,14 +3,16 @@
 # is already there. Usage: deps.sh [demo|test|bench]
 set -u
 want=(cmake ninja-build g++ g++-mingw-w64-x86-64 g++-mingw-w64-i686 googletest libgtest-dev
-      libstb-dev zlib1g-dev wine64 xvfb imagemagick fonts-wine fonts-liberation fonts-dejavu-core
+      libstb-dev zlib1g-dev libz-mingw-w64-dev libmicrohttpd-dev libsqlite3-dev libsodium-dev
+      libpq-dev wine64 xvfb imagemagick fonts-wine fonts-liberation fonts-dejavu-core
       fonts-dejavu-extra libgnutls30
       libxrender1 libxrandr2 libxi6 libxcursor1 libxcomposite1 libxfixes3 libxinerama1)
 if [ "${1:-test}" = test ]; then
-    want+=(libbenchmark-dev clang clang-format libclang-rt-14-dev openssl)
+    want+=(libbenchmark-dev clang clang-format libclang-rt-14-dev openssl curl python3
+           python3-nacl postgresql nginx)
 fi
 if [ "${1:-test}" = bench ]; then
-    want+=(curl time python3)
+    want+=(curl time python3 wrk nginx)
 fi
 missing=()
 for pkg in "${want[@]}"; do

@@ -47,6 +47,7 @@ rm -f build/host/Testing/Temporary/LastTestsFailed.log build/windows-x64/Testing
 check "host build" build_preset host
 check "windows-x64 build" build_preset windows-x64
 check "windows-x86 build" build_preset windows-x86
+check "tools build" build_preset tools
 check "Launcher.exe (x86) imports only system DLLs" only_system_dlls build/windows-x86/Launcher.exe i686-w64-mingw32-objdump
 check "Launcher.exe (x64) imports only system DLLs" only_system_dlls build/windows-x64/Launcher.exe x86_64-w64-mingw32-objdump
 check "CRC-32 folding keeps vectors in registers (x64)" bash scripts/check-vector-spills.sh build/windows-x64 x86_64-w64-mingw32-objdump
