@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "update/crc32.h"
-#include "update/crc32_paths.h"
+#include "crc32/crc32.h"
+#include "crc32/crc32_paths.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 set -u
 dir=$1
 objdump=$2
-objects=("$dir"/CMakeFiles/qelt_core.dir/src/update/crc32_pclmul.cpp.obj
-         "$dir"/CMakeFiles/qelt_core.dir/src/update/crc32_vpclmul.cpp.obj)
+objects=("$dir"/CMakeFiles/qelt_core.dir/src/crc32/crc32_pclmul.cpp.obj
+         "$dir"/CMakeFiles/qelt_core.dir/src/crc32/crc32_vpclmul.cpp.obj)
 disassembly=$("$objdump" -d --no-show-raw-insn "${objects[@]}") || exit 1
 for function in Crc32UpdatePclmul Crc32UpdateVpclmul; do
     if ! grep -q "$function.*>:" <<<"$disassembly"; then

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "publish_tree.h"
-#include "update/crc32.h"
+#include "crc32/crc32.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 
 #include <cstddef>
 
-#include "app/launcher_state.h"
-#include "app/paths.h"
+#include "system/launcher_state.h"
+#include "base/paths.h"
 #include "stb_image.h"
 
 namespace {

@@ -1,7 +1,7 @@
 // Reading Launcher.ini from the launcher's own folder.
 #pragma once
 
-#include "app/launcher_config.h"
+#include "system/launcher_config.h"
 
 // Fills config from "<launcherDir>\Launcher.ini", section "Launcher". A missing file,
 // section or key gives the default; a value longer than its field is cut. A folder so

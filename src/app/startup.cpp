@@ -7,11 +7,11 @@
 
 #include "app/background.h"
 #include "app/config.h"
-#include "app/launcher_state.h"
-#include "app/paths.h"
+#include "system/launcher_state.h"
+#include "base/paths.h"
 #include "register/register_window.h"
-#include "ui/main_window.h"
-#include "update/crc32.h"
+#include "app/main_window.h"
+#include "crc32/crc32.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "app/paths.h"
+#include "base/paths.h"
 
 bool WriteFileAtomic(const char* targetPath, const ByteBuffer& content) {
     char partPath[kPathCapacity];

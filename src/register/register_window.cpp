@@ -3,7 +3,7 @@
 // keyboard handling of the opener's loop.
 #include "register/register_window.h"
 
-#include "app/launcher_state.h"
+#include "system/launcher_state.h"
 #include "register/register_status.h"
 #include "register/register_texts.h"
 #include "register/registration_form.h"

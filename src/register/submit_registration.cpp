@@ -3,7 +3,7 @@
 
 #include <cstdio>
 
-#include "app/launcher_state.h"
+#include "system/launcher_state.h"
 #include "net/http_request.h"
 #include "register/register_status.h"
 #include "register/register_texts.h"

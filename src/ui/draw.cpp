@@ -3,7 +3,7 @@
 
 #include <gdiplus.h>
 
-#include "app/launcher_state.h"
+#include "system/launcher_state.h"
 #include "ui/draw_style.h"
 #include "ui/main_layout.h"
 

@@ -5,7 +5,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include "app/launcher_state.h"
+#include "system/launcher_state.h"
 
 void SetStatus(const char* text) {
     SetWindowTextA(g_Launcher.StatusLine, text);

@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-#include "update/crc32.h"
+#include "crc32/crc32.h"
 
 namespace {
 constexpr DWORD kChunkSize = 32768;

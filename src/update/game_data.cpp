@@ -2,7 +2,7 @@
 // self-extracting archive into the launcher's folder, wait with a budget, delete it.
 #include "update/game_data.h"
 
-#include "app/launcher_state.h"
+#include "system/launcher_state.h"
 #include "net/atomic_write.h"
 #include "net/http_request.h"
 #include "ui/window_ops.h"

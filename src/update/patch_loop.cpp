@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "app/launcher_state.h"
+#include "system/launcher_state.h"
 #include "net/atomic_write.h"
 #include "net/http_request.h"
 #include "ui/window_ops.h"

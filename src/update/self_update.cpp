@@ -6,11 +6,11 @@
 
 #include <cstring>
 
-#include "app/launcher_state.h"
+#include "system/launcher_state.h"
 #include "net/atomic_write.h"
 #include "net/http_request.h"
 #include "ui/window_ops.h"
-#include "update/crc32.h"
+#include "crc32/crc32.h"
 #include "update/update_rules.h"
 #include "update/update_texts.h"
 

@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-#include "app/launcher_state.h"
+#include "system/launcher_state.h"
 #include "net/http_request.h"
 #include "ui/window_ops.h"
 #include "update/update_rules.h"

@@ -2,7 +2,7 @@
 // manifest, patch, report, then watch the server status.
 #include "update/update_worker.h"
 
-#include "app/launcher_state.h"
+#include "system/launcher_state.h"
 #include "net/http_request.h"
 #include "ui/window_ops.h"
 #include "update/game_data.h"

@@ -11,7 +11,7 @@
 #include "launcher_process.h"
 #include "test_files.h"
 #include "test_server.h"
-#include "update/crc32.h"
+#include "crc32/crc32.h"
 #include "window_probe.h"
 
 #ifndef QELT_SCREENSHOT_DIR

@@ -1,10 +1,10 @@
 // The folding constants of the carry-less-multiply paths, recomputed by other routes: powers
 // of x through the byte table's register, and Barrett's mu from its defining product.
-#include "update/crc32_fold.h"
+#include "crc32/crc32_fold.h"
 
 #include <gtest/gtest.h>
 
-#include "update/crc32.h"
+#include "crc32/crc32.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // CRC-32: check values and table entries, every path against the byte-table reference
 // (all lengths and offsets, large inputs, piecewise feeding, data against an inaccessible
 // page) and the choice of path. Built natively and for Windows (run under Wine).
-#include "update/crc32.h"
+#include "crc32/crc32.h"
 
 #include <gtest/gtest.h>
 

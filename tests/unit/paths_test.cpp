@@ -1,5 +1,5 @@
 // Bounded path helpers: nothing written past a buffer, paths that do not fit refused.
-#include "app/paths.h"
+#include "base/paths.h"
 
 #include <gtest/gtest.h>
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/launcher_state.h"
+#include "system/launcher_state.h"
 #include "png_writer.h"
 #include "stb_image_write.h"
 #include "test_files.h"

@@ -10,7 +10,7 @@
 
 #include <string>
 
-#include "app/launcher_state.h"
+#include "system/launcher_state.h"
 #include "app/startup.h"
 #include "canvas.h"
 #include "ui/draw_style.h"

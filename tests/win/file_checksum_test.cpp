@@ -9,7 +9,7 @@
 #include <string>
 
 #include "test_files.h"
-#include "update/crc32.h"
+#include "crc32/crc32.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include <cstdlib>
 
-#include "app/launcher_state.h"
+#include "system/launcher_state.h"
 #include "update/update_worker.h"
 #include "update_fixture.h"
 

@@ -1,6 +1,6 @@
 // The main window in this process: its controls as created, the commands, the game
 // watch, and the Register modal loop with the main window disabled while it runs.
-#include "ui/main_window.h"
+#include "app/main_window.h"
 
 #include <windows.h>
 #include <commctrl.h>
@@ -10,7 +10,7 @@
 
 #include <string>
 
-#include "app/launcher_state.h"
+#include "system/launcher_state.h"
 #include "app/startup.h"
 #include "register/register_status.h"
 #include "window_environment.h"

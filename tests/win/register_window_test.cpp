@@ -9,7 +9,7 @@
 
 #include <string>
 
-#include "app/launcher_state.h"
+#include "system/launcher_state.h"
 #include "app/startup.h"
 #include "window_environment.h"
 

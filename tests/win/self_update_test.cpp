@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "app/launcher_state.h"
+#include "system/launcher_state.h"
 #include "test_files.h"
 #include "update/update_worker.h"
 #include "update_fixture.h"

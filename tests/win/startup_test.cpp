@@ -7,9 +7,9 @@
 
 #include <string>
 
-#include "app/launcher_state.h"
+#include "system/launcher_state.h"
 #include "test_files.h"
-#include "ui/main_window.h"
+#include "app/main_window.h"
 
 namespace {
 

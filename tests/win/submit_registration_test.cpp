@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <string>
 
-#include "app/launcher_state.h"
+#include "system/launcher_state.h"
 #include "app/startup.h"
 #include "register/register_status.h"
 #include "register/register_texts.h"

@@ -6,9 +6,9 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "app/launcher_state.h"
+#include "system/launcher_state.h"
 #include "test_files.h"
-#include "update/crc32.h"
+#include "crc32/crc32.h"
 #include "update/update_worker.h"
 
 void UpdateTest::SetUp() {

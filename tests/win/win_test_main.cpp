@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/launcher_state.h"
+#include "system/launcher_state.h"
 #include "app/startup.h"
 
 int main(int argc, char** argv) {

@@ -6,7 +6,7 @@
 #include <commctrl.h>
 #include <gdiplus.h>
 
-#include "app/launcher_state.h"
+#include "system/launcher_state.h"
 #include "app/startup.h"
 
 void PrepareWindowEnvironment() {

@@ -11,9 +11,9 @@
 
 #include <string>
 
-#include "app/launcher_state.h"
+#include "system/launcher_state.h"
 #include "app/startup.h"
-#include "ui/main_window.h"
+#include "app/main_window.h"
 #include "window_environment.h"
 
 namespace {

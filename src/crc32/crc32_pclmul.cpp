@@ -1,10 +1,10 @@
 // CRC-32 by carry-less multiplication (PCLMULQDQ): four 128-bit lanes each fold 64 bytes
 // forward per round, then one lane is reduced to the 32-bit register (Barrett).
-#include "update/crc32_paths.h"
+#include "crc32/crc32_paths.h"
 
 #if QELT_CRC32_X86
 
-#include "update/crc32_clmul.h"
+#include "crc32/crc32_clmul.h"
 
 using namespace crc32clmul;
 

@@ -7,8 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "update/crc32_fold.h"
-#include "update/crc32_paths.h"
+#include "crc32/crc32_fold.h"
+#include "crc32/crc32_paths.h"
 
 // Only functions marked so use the instructions; the rest of the program stays baseline
 // x86. The helpers are always inlined: a vector passed by value between functions would

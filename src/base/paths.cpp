@@ -1,5 +1,5 @@
 // Bounded string and path helpers.
-#include "app/paths.h"
+#include "base/paths.h"
 
 #include <cstring>
 

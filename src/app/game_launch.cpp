@@ -1,10 +1,10 @@
 // Game launch: CreateProcessA in the launcher's folder, then a 500 ms timer that closes
 // the launcher when the game process ends.
-#include "ui/game_launch.h"
+#include "app/game_launch.h"
 
 #include <cstdio>
 
-#include "app/launcher_state.h"
+#include "system/launcher_state.h"
 #include "ui/window_ops.h"
 
 void LaunchGame() {

@@ -1,15 +1,15 @@
 // Main window procedure: creates and records the controls, paints the title band, the
 // picture frame and the button panel, and dispatches the three buttons.
-#include "ui/main_window.h"
+#include "app/main_window.h"
 
 #include <commctrl.h>
 
-#include "app/launcher_state.h"
+#include "system/launcher_state.h"
 #include "register/register_status.h"
 #include "register/register_window.h"
 #include "ui/draw.h"
 #include "ui/draw_style.h"
-#include "ui/game_launch.h"
+#include "app/game_launch.h"
 #include "update/update_worker.h"
 
 namespace {

@@ -1,11 +1,11 @@
 // CRC-32 by 512-bit carry-less multiplication (AVX-512 VPCLMULQDQ): four registers of four
 // 128-bit lanes fold 256 bytes forward per round; the last lane is finished as in the
 // PCLMULQDQ path.
-#include "update/crc32_paths.h"
+#include "crc32/crc32_paths.h"
 
 #if QELT_CRC32_X86
 
-#include "update/crc32_clmul.h"
+#include "crc32/crc32_clmul.h"
 
 #define QELT_VPCLMUL_TARGET __attribute__((target("avx512f,vpclmulqdq,pclmul,sse4.1")))
 #define QELT_VPCLMUL_INLINE                                                                        \

@@ -7,8 +7,8 @@
 #include <atomic>
 #include <cstdint>
 
-#include "app/launcher_config.h"
-#include "app/paths.h"
+#include "system/launcher_config.h"
+#include "base/paths.h"
 
 struct LauncherState {
     LauncherConfig Config;

@@ -1,9 +1,9 @@
 // Table-driven CRC-32 (reflected polynomial 0xEDB88320), one byte per step, and the choice
 // of the fastest equivalent path for this CPU.
-#include "update/crc32.h"
+#include "crc32/crc32.h"
 
-#include "update/crc32_fold.h"
-#include "update/crc32_paths.h"
+#include "crc32/crc32_fold.h"
+#include "crc32/crc32_paths.h"
 
 #if QELT_CRC32_X86
 #include <cpuid.h>

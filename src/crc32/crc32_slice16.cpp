@@ -1,7 +1,7 @@
 // Slicing-by-16 CRC-32: sixteen table look-ups per 16 bytes instead of one per byte, on
 // any CPU and either byte order.
-#include "update/crc32.h"
-#include "update/crc32_paths.h"
+#include "crc32/crc32.h"
+#include "crc32/crc32_paths.h"
 
 namespace {
 

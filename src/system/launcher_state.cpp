@@ -1,4 +1,4 @@
 // Storage of the process-wide launcher record.
-#include "app/launcher_state.h"
+#include "system/launcher_state.h"
 
 LauncherState g_Launcher;
