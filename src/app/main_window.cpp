@@ -7,8 +7,8 @@
 #include "system/launcher_state.h"
 #include "register/register_status.h"
 #include "register/register_window.h"
+#include "ui/draw_win.h"
 #include "ui/draw.h"
-#include "ui/draw_style.h"
 #include "app/game_launch.h"
 #include "update/update_worker.h"
 

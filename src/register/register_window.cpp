@@ -7,9 +7,9 @@
 #include "register/register_status.h"
 #include "register/register_texts.h"
 #include "register/registration_form.h"
-#include "register/submit_registration.h"
+#include "register/registration_form_win.h"
+#include "ui/draw_win.h"
 #include "ui/draw.h"
-#include "ui/draw_style.h"
 
 namespace {
 

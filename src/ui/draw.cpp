@@ -1,106 +1,35 @@
-// GDI+ and GDI drawing of the panels, buttons and title band.
+// Colour row choice, title split and rounded-panel geometry of the drawing style.
 #include "ui/draw.h"
 
-#include <gdiplus.h>
+#include <cstring>
 
-#include "system/launcher_state.h"
-#include "ui/draw_style.h"
-#include "ui/main_layout.h"
-
-namespace {
-
-COLORREF ToColorRef(uint32_t rgb) {
-    return RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF);
+const ButtonColours& ChooseButtonColours(bool disabled, bool selected) {
+    if (disabled) {
+        return kButtonDisabledColours;
+    }
+    return selected ? kButtonPressedColours : kButtonNormalColours;
 }
 
-} // namespace
-
-void DrawRoundPanel(HDC dc, const RECT& rect, float radius, uint32_t top, uint32_t bottom,
-                    uint32_t border) {
-    using namespace Gdiplus;
-    using namespace Gdiplus::DllExports;
-
-    const PanelOutline outline =
-        RoundPanelOutline(rect.left, rect.top, rect.right, rect.bottom, radius);
-    GpGraphics* graphics = nullptr;
-    if (GdipCreateFromHDC(dc, &graphics) != Ok) {
-        return;
+TitleParts SplitTitle(const char* title) {
+    const char* space = strchr(title, ' ');
+    if (space == nullptr) {
+        return TitleParts{title, strlen(title), nullptr};
     }
-    GdipSetSmoothingMode(graphics, SmoothingModeAntiAlias);
-    // Pixel centres at half coordinates, so that the outline at left + 0.5 .. right - 0.5
-    // lies on the outermost pixels. GDI+ puts pixel centres on whole coordinates, where
-    // the right and bottom sides would fall half outside the rectangle (and be clipped
-    // away in a button). The shift is what PixelOffsetModeHalf does, done through the
-    // world transform because not every GDI+ applies that mode to pens.
-    GdipTranslateWorldTransform(graphics, -0.5f, -0.5f, MatrixOrderPrepend);
-
-    GpPath* path = nullptr;
-    if (GdipCreatePath(FillModeAlternate, &path) == Ok) {
-        for (const PanelArc& arc : outline.Arcs) {
-            GdipAddPathArc(path, arc.X, arc.Y, arc.Size, arc.Size, arc.Start, arc.Sweep);
-        }
-        GdipClosePathFigure(path);
-
-        const GpPointF from(outline.X, outline.Y);
-        const GpPointF to(outline.X, outline.Y + outline.Height);
-        GpLineGradient* brush = nullptr;
-        if (GdipCreateLineBrush(&from, &to, top, bottom, WrapModeTile, &brush) == Ok) {
-            GdipFillPath(graphics, brush, path);
-            GdipDeleteBrush(brush);
-        }
-        GpPen* pen = nullptr;
-        if (GdipCreatePen1(border, 1.0f, UnitWorld, &pen) == Ok) {
-            GdipDrawPath(graphics, pen, path);
-            GdipDeletePen(pen);
-        }
-        GdipDeletePath(path);
-    }
-    GdipDeleteGraphics(graphics);
+    return TitleParts{title, static_cast<size_t>(space - title), space + 1};
 }
 
-void DrawOwnerButton(const DRAWITEMSTRUCT* item) {
-    const bool disabled = (item->itemState & ODS_DISABLED) != 0;
-    const bool selected = (item->itemState & ODS_SELECTED) != 0;
-    const ButtonColours& colours = ChooseButtonColours(disabled, selected);
-    HDC dc = item->hDC;
-
-    DrawRoundPanel(dc, item->rcItem, kButtonRadius, colours.Top, colours.Bottom, colours.Border);
-
-    RECT textRect = item->rcItem;
-    if (selected) {
-        OffsetRect(&textRect, 1, 1);
-    }
-    SetBkMode(dc, TRANSPARENT);
-    SetTextColor(dc, ToColorRef(colours.Caption));
-    HGDIOBJ keptFont = SelectObject(dc, g_Launcher.ButtonFont);
-
-    wchar_t caption[64] = {};
-    GetWindowTextW(item->hwndItem, caption, 64);
-    DrawTextW(dc, caption, -1, &textRect, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
-
-    SelectObject(dc, keptFont);
-}
-
-void DrawTitleBand(HDC dc) {
-    RECT band = {kTitleBandRect.Left, kTitleBandRect.Top, kTitleBandRect.Right,
-                 kTitleBandRect.Bottom};
-    FillRect(dc, &band, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
-    DrawEdge(dc, &band, EDGE_ETCHED, BF_BOTTOM);
-    SetBkMode(dc, TRANSPARENT);
-    SetTextColor(dc, ToColorRef(kTitleTextColour));
-
-    const TitleParts parts = SplitTitle(g_Launcher.Config.Title);
-    const int headLength = static_cast<int>(parts.HeadLength);
-    HGDIOBJ keptFont = SelectObject(dc, g_Launcher.TitleFont);
-    TextOutA(dc, kTitleHeadX, kTitleHeadY, parts.Head, headLength);
-    SIZE headSize = {};
-    GetTextExtentPoint32A(dc, parts.Head, headLength, &headSize);
-
-    if (parts.Tail != nullptr) {
-        SelectObject(dc, g_Launcher.TitleSubFont);
-        SetTextCharacterExtra(dc, kTitleTailSpacing);
-        TextOutA(dc, headSize.cx + kTitleTailGap, kTitleTailY, parts.Tail, lstrlenA(parts.Tail));
-        SetTextCharacterExtra(dc, 0);
-    }
-    SelectObject(dc, keptFont);
+PanelOutline RoundPanelOutline(int left, int top, int right, int bottom, float radius) {
+    PanelOutline outline = {};
+    outline.X = static_cast<float>(left) + 0.5f;
+    outline.Y = static_cast<float>(top) + 0.5f;
+    outline.Width = static_cast<float>(right - left) - 1.0f;
+    outline.Height = static_cast<float>(bottom - top) - 1.0f;
+    const float d = 2.0f * radius;
+    const float farX = outline.X + outline.Width - d;
+    const float farY = outline.Y + outline.Height - d;
+    outline.Arcs[0] = PanelArc{outline.X, outline.Y, d, 180.0f, 90.0f};
+    outline.Arcs[1] = PanelArc{farX, outline.Y, d, 270.0f, 90.0f};
+    outline.Arcs[2] = PanelArc{farX, farY, d, 0.0f, 90.0f};
+    outline.Arcs[3] = PanelArc{outline.X, farY, d, 90.0f, 90.0f};
+    return outline;
 }

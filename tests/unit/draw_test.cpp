@@ -1,5 +1,5 @@
 // Title split, button colour rows and rounded-panel geometry of the drawing style.
-#include "ui/draw_style.h"
+#include "ui/draw.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The drawing primitives on a memory canvas: panel outline and gradient, button colour
 // rows and caption placement, title band layout; and that each leaves the context as it
 // found it.
-#include "ui/draw.h"
+#include "ui/draw_win.h"
 
 #include <windows.h>
 #include <gdiplus.h>
@@ -13,7 +13,7 @@
 #include "system/launcher_state.h"
 #include "app/startup.h"
 #include "canvas.h"
-#include "ui/draw_style.h"
+#include "ui/draw.h"
 #include "window_environment.h"
 
 namespace {

@@ -1,5 +1,5 @@
 // Registration submission: rules first, then one form POST; the server words the result.
-#include "register/submit_registration.h"
+#include "register/registration_form_win.h"
 
 #include <cstdio>
 
