@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "publish_tree.h"
 #include "crc32/crc32.h"
+#include "publish_tree.h"
 
 namespace {
 

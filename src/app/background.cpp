@@ -6,9 +6,9 @@
 
 #include <cstddef>
 
-#include "system/launcher_state.h"
 #include "base/paths.h"
 #include "stb_image.h"
+#include "system/launcher_state.h"
 
 namespace {
 

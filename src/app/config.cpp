@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "base/paths.h"
+#include "base/text.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 // the launcher when the game process ends.
 #include "app/game_launch.h"
 
-#include <cstdio>
-
+#include "base/paths.h"
+#include "base/text.h"
 #include "system/launcher_state.h"
 #include "ui/window_ops.h"
 
@@ -13,17 +13,16 @@ void LaunchGame() {
     // The path alone, quoted: left to the system, the command line would be the bare path,
     // which a game in a folder with spaces would read as several arguments.
     char commandLine[kPathCapacity + 2];
-    snprintf(commandLine, sizeof commandLine, "\"%s\"", gamePath);
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
     // A path that does not fit is refused and fails like a missing program.
-    if (gamePath[0] == '\0' ||
+    if (gamePath[0] == '\0' || !FormatText(commandLine, sizeof commandLine, "\"%s\"", gamePath) ||
         !CreateProcessA(gamePath, commandLine, nullptr, nullptr, FALSE, 0, nullptr,
                         g_Launcher.LauncherDir, &startup, &process)) {
         char shown[kPathCapacity + sizeof g_Launcher.Config.GameExecutable];
-        snprintf(shown, sizeof shown, "%s\\%s", g_Launcher.LauncherDir,
-                 g_Launcher.Config.GameExecutable);
+        FormatText(shown, sizeof shown, "%s\\%s", g_Launcher.LauncherDir,
+                   g_Launcher.Config.GameExecutable);
         MessageBoxA(g_Launcher.MainWindowHandle, shown, kGameStartFailedCaption, MB_ICONERROR);
         return;
     }

@@ -7,11 +7,12 @@
 
 #include "app/background.h"
 #include "app/config.h"
-#include "system/launcher_state.h"
-#include "base/paths.h"
-#include "register/register_window.h"
 #include "app/main_window.h"
+#include "base/paths.h"
+#include "base/text.h"
 #include "crc32/crc32.h"
+#include "register/register_window.h"
+#include "system/launcher_state.h"
 
 namespace {
 

@@ -1,46 +1,12 @@
-// Bounded string and path helpers.
+// Paths: joining, splitting the module path, separators.
 #include "base/paths.h"
 
 #include <cstring>
 
-void CopyBounded(char* dst, size_t cap, const char* src) {
-    if (cap == 0) {
-        return;
-    }
-    size_t n = strnlen(src, cap - 1);
-    memcpy(dst, src, n);
-    dst[n] = '\0';
-}
-
-bool ConcatBounded(char* out, size_t cap, const char* a, const char* b) {
-    size_t la = strlen(a);
-    size_t lb = strlen(b);
-    if (cap == 0 || la + lb >= cap) {
-        if (cap > 0) {
-            out[0] = '\0';
-        }
-        return false;
-    }
-    memmove(out, a, la);
-    memcpy(out + la, b, lb);
-    out[la + lb] = '\0';
-    return true;
-}
+#include "base/text.h"
 
 bool JoinPath(char* out, size_t cap, const char* dir, const char* name) {
-    size_t ld = strlen(dir);
-    size_t ln = strlen(name);
-    if (cap == 0 || ld + 1 + ln >= cap) {
-        if (cap > 0) {
-            out[0] = '\0';
-        }
-        return false;
-    }
-    memmove(out, dir, ld);
-    out[ld] = '\\';
-    memcpy(out + ld + 1, name, ln);
-    out[ld + 1 + ln] = '\0';
-    return true;
+    return FormatText(out, cap, "%s\\%s", dir, name);
 }
 
 bool SplitModulePath(const char* modulePath, char* dir, size_t dirCap, char* name, size_t nameCap) {
@@ -68,4 +34,12 @@ void ToBackslashes(char* path) {
             *path = '\\';
         }
     }
+}
+
+bool LocalPathOf(const char* dir, const char* manifestPath, char* out, size_t cap) {
+    if (!JoinPath(out, cap, dir, manifestPath)) {
+        return false;
+    }
+    ToBackslashes(out);
+    return true;
 }

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "base/paths.h"
+#include "base/text.h"
 
 bool WriteFileAtomic(const char* targetPath, const ByteBuffer& content) {
     char partPath[kPathCapacity];
@@ -32,4 +33,14 @@ bool WriteFileAtomic(const char* targetPath, const ByteBuffer& content) {
     }
     DeleteFileA(partPath);
     return false;
+}
+
+void CreateFoldersAlong(char* localPath) {
+    for (char* p = localPath; *p; ++p) {
+        if (*p == '\\') {
+            *p = '\0';
+            CreateDirectoryA(localPath, nullptr);
+            *p = '\\';
+        }
+    }
 }

@@ -7,3 +7,7 @@
 // the target now holds exactly content; on failure the ".part" file is deleted and the
 // target is as it was.
 bool WriteFileAtomic(const char* targetPath, const ByteBuffer& content);
+
+// Creates every folder along a local path (the levels before each backslash), so that a
+// file below folders that do not exist yet can be written.
+void CreateFoldersAlong(char* localPath);

@@ -1,7 +1,7 @@
 // Progress arithmetic and text of a download, kept apart from WinHTTP so it is testable.
-#include "net/download_progress.h"
+#include "net/http_request.h"
 
-#include <cstdio>
+#include "base/text.h"
 
 int DownloadPercent(uint64_t received, uint32_t total) {
     uint64_t percent = received * 100u / total;
@@ -13,11 +13,6 @@ int DownloadKilobytes(uint32_t total) {
     return static_cast<int>(kilobytes);
 }
 
-void FormatDownloadStatus(char* out, size_t cap, const char* label, int percent, int kilobytes) {
-    if (cap == 0) {
-        return;
-    }
-    if (snprintf(out, cap, kDownloadStatusFormat, label, percent, kilobytes) < 0) {
-        out[0] = '\0';
-    }
+bool FormatDownloadStatus(char* out, size_t cap, const char* label, int percent, int kilobytes) {
+    return FormatText(out, cap, kDownloadStatusFormat, label, percent, kilobytes);
 }

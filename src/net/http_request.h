@@ -1,7 +1,15 @@
-// One complete HTTP(S) exchange with the update server, body held in memory.
+// One complete HTTP(S) exchange with the update server, body held in memory. The exchange
+// itself is WinHTTP (http_request_win.cpp); the progress figures and text shown while a
+// body of announced size arrives are platform-free (http_request.cpp).
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+
 #include "net/byte_buffer.h"
+
+// A URL handed to HttpRequest: UpdateUrl and a path below it, terminator included.
+constexpr size_t kUrlCapacity = 512;
 
 // GET when formBody is null, else a form POST carrying formBody. Appends the response body
 // to response (handed in empty) and returns the HTTP status, or 0 when no complete
@@ -26,3 +34,15 @@ struct RequestUrl {
 // Converts the URL from the ANSI code page and splits it. False when it is longer than
 // 1023 characters, malformed, or its host or path does not fit.
 bool SplitRequestUrl(const char* url, RequestUrl* parts);
+
+constexpr char kDownloadStatusFormat[] = "Dang tai %s - %d%% cua %d KB";
+
+// received * 100 / total in unsigned 64-bit arithmetic, truncated; the low 32 bits as the
+// position. total must not be 0.
+int DownloadPercent(uint64_t received, uint32_t total);
+
+// The announced size in KiB, rounded up, in 32-bit arithmetic.
+int DownloadKilobytes(uint32_t total);
+
+// "Dang tai <label> - <percent>% cua <kb> KB". False, out empty, when it does not fit.
+bool FormatDownloadStatus(char* out, size_t cap, const char* label, int percent, int kilobytes);

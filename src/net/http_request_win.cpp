@@ -7,7 +7,7 @@
 
 #include <cstring>
 
-#include "net/download_progress.h"
+#include "base/text.h"
 #include "net/net_texts.h"
 #include "ui/window_ops.h"
 

@@ -1,5 +1,5 @@
-// Registration rules, form encoding and UTF-8/UTF-16 conversion: the platform-free half
-// of the account registration.
+// Registration rules and form encoding: the platform-free half of the account
+// registration (the Win32 half, reading the window and posting, is registration_form_win).
 #pragma once
 
 #include <cstddef>
@@ -41,12 +41,3 @@ void AppendFormField(std::string& body, const char* name, const char16_t* value)
 
 // "account=A&password=P&email=E"; the repeated password is never sent.
 std::string BuildRegistrationBody(const RegistrationInput& input);
-
-// UTF-16 to UTF-8 as WideCharToMultiByte(CP_UTF8, 0) does: lone surrogates become U+FFFD.
-// Converts up to and including the terminator; false when out (cap bytes) is too small.
-bool Utf16ToUtf8(const char16_t* text, char* out, size_t cap);
-
-// UTF-8 to UTF-16 as MultiByteToWideChar(CP_UTF8, 0) does: each maximal ill-formed
-// subsequence becomes U+FFFD. Converts up to and including the first NUL byte; false when
-// out (cap units) is too small.
-bool Utf8ToUtf16(const char* text, char16_t* out, size_t cap);

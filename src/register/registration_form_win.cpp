@@ -1,13 +1,13 @@
 // Registration submission: rules first, then one form POST; the server words the result.
 #include "register/registration_form_win.h"
 
-#include <cstdio>
-
-#include "system/launcher_state.h"
+#include "base/text.h"
+#include "base/utf.h"
 #include "net/http_request.h"
 #include "register/register_status.h"
 #include "register/register_texts.h"
 #include "register/registration_form.h"
+#include "system/launcher_state.h"
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 texts are shared with the platform");
 
@@ -40,18 +40,20 @@ void SubmitRegistration(HWND registerWindow) {
     ShowRegisterStatus(registerWindow, Wide(kRegisterSending), false);
 
     const std::string body = BuildRegistrationBody(input);
-    char url[512];
-    snprintf(url, sizeof url, kRegisterUrlFormat, g_Launcher.Config.UpdateUrl);
+    char url[kUrlCapacity];
     ByteBuffer answer;
-    const int status = HttpRequest(url, answer, nullptr, body.c_str());
+    int status = 0;
+    if (FormatText(url, sizeof url, kRegisterUrlFormat, g_Launcher.Config.UpdateUrl)) {
+        status = HttpRequest(url, answer, nullptr, body.c_str());
+    }
     if (status == 0) {
         ShowRegisterStatus(registerWindow, Wide(kRegisterNoConnection), true);
         return;
     }
-    char16_t text[512];
+    char16_t text[kRegisterStatusCapacity];
     const unsigned char nul = 0;
     if (!AppendBytes(answer, &nul, 1) ||
-        !Utf8ToUtf16(reinterpret_cast<const char*>(answer.data()), text, 512)) {
+        !Utf8ToUtf16(reinterpret_cast<const char*>(answer.data()), text, kRegisterStatusCapacity)) {
         ShowRegisterStatus(registerWindow, Wide(kRegisterBadAnswer), status != 200);
     } else {
         ShowRegisterStatus(registerWindow, Wide(text), status != 200);

@@ -7,8 +7,8 @@
 #include <atomic>
 #include <cstdint>
 
-#include "system/launcher_config.h"
 #include "base/paths.h"
+#include "system/launcher_config.h"
 
 struct LauncherState {
     LauncherConfig Config;

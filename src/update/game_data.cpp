@@ -2,13 +2,14 @@
 // self-extracting archive into the launcher's folder, wait with a budget, delete it.
 #include "update/game_data.h"
 
-#include "system/launcher_state.h"
+#include "base/paths.h"
+#include "base/text.h"
 #include "net/atomic_write.h"
 #include "net/http_request.h"
+#include "system/launcher_state.h"
 #include "ui/window_ops.h"
-#include "update/update_rules.h"
 #include "update/update_texts.h"
-#include "update/update_worker.h"
+#include "update/update_timings.h"
 
 namespace {
 
@@ -51,7 +52,7 @@ bool EnsureGameData() {
     }
     SetStatus(kTextGameDataDownloading);
 
-    char url[512];
+    char url[kUrlCapacity];
     char packagePath[kPathCapacity];
     ByteBuffer package;
     int status = 0;
@@ -71,7 +72,8 @@ bool EnsureGameData() {
     ByteBuffer().swap(package);
 
     SetStatus(kTextGameDataExtracting);
-    char commandLine[520];
+    // Two quoted paths and the switches.
+    char commandLine[2 * kPathCapacity];
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;

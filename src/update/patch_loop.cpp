@@ -4,9 +4,11 @@
 
 #include <windows.h>
 
-#include "system/launcher_state.h"
+#include "base/paths.h"
+#include "base/text.h"
 #include "net/atomic_write.h"
 #include "net/http_request.h"
+#include "system/launcher_state.h"
 #include "ui/window_ops.h"
 #include "update/file_checksum.h"
 #include "update/self_update.h"
@@ -15,11 +17,9 @@
 
 namespace {
 
-constexpr size_t kTextCapacity = 512;
-
 bool NeedsDownload(const ManifestEntry& entry) {
     char localPath[kPathCapacity];
-    if (!LocalPathOf(entry.Path, localPath, sizeof localPath)) {
+    if (!LocalPathOf(g_Launcher.LauncherDir, entry.Path.c_str(), localPath, sizeof localPath)) {
         return true;
     }
     uint32_t checksum = 0;
@@ -29,7 +29,7 @@ bool NeedsDownload(const ManifestEntry& entry) {
 void CheckPhase(const std::vector<ManifestEntry>& entries, std::vector<ManifestEntry>* list) {
     const int count = static_cast<int>(entries.size());
     for (size_t i = 0; i < entries.size(); ++i) {
-        char text[kTextCapacity];
+        char text[kStatusTextCapacity];
         FormatText(text, sizeof text, kFormatCheckingFile, entries[i].Path.c_str(),
                    static_cast<int>(i) + 1, count);
         SetStatus(text);
@@ -51,9 +51,9 @@ size_t FindLauncherEntry(const std::vector<ManifestEntry>& list) {
 }
 
 PatchResult DownloadOne(const ManifestEntry& entry, int position, int count) {
-    char label[kTextCapacity];
-    char url[kTextCapacity];
-    char text[kTextCapacity];
+    char label[kStatusTextCapacity];
+    char url[kUrlCapacity];
+    char text[kStatusTextCapacity];
     FormatText(label, sizeof label, kFormatPatchLabel, entry.Path.c_str(), position, count);
     SetProgress(0);
     ByteBuffer body;
@@ -68,7 +68,8 @@ PatchResult DownloadOne(const ManifestEntry& entry, int position, int count) {
         return PatchResult::DownloadFailed;
     }
     char localPath[kPathCapacity];
-    bool written = LocalPathOf(entry.Path, localPath, sizeof localPath);
+    bool written =
+        LocalPathOf(g_Launcher.LauncherDir, entry.Path.c_str(), localPath, sizeof localPath);
     if (written) {
         CreateFoldersAlong(localPath);
         written = WriteFileAtomic(localPath, body);
@@ -82,24 +83,6 @@ PatchResult DownloadOne(const ManifestEntry& entry, int position, int count) {
 }
 
 } // namespace
-
-bool LocalPathOf(const std::string& manifestPath, char* out, size_t cap) {
-    if (!JoinPath(out, cap, g_Launcher.LauncherDir, manifestPath.c_str())) {
-        return false;
-    }
-    ToBackslashes(out);
-    return true;
-}
-
-void CreateFoldersAlong(char* localPath) {
-    for (char* p = localPath; *p; ++p) {
-        if (*p == '\\') {
-            *p = '\0';
-            CreateDirectoryA(localPath, nullptr);
-            *p = '\\';
-        }
-    }
-}
 
 PatchResult RunPatchLoop(const std::vector<ManifestEntry>& entries,
                          std::vector<ManifestEntry>* downloadList) {

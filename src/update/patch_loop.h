@@ -11,9 +11,3 @@ enum class PatchResult { Finished, Restarting, DownloadFailed, WriteFailed };
 // that was downloaded and written, in manifest order.
 PatchResult RunPatchLoop(const std::vector<ManifestEntry>& entries,
                          std::vector<ManifestEntry>* downloadList);
-
-// "<LauncherDir>\<path>" with every '/' turned into '\'; false when it does not fit.
-bool LocalPathOf(const std::string& manifestPath, char* out, size_t cap);
-
-// Creates every folder along a local path (the levels before each backslash).
-void CreateFoldersAlong(char* localPath);

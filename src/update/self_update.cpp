@@ -6,12 +6,13 @@
 
 #include <cstring>
 
-#include "system/launcher_state.h"
+#include "base/paths.h"
+#include "base/text.h"
+#include "crc32/crc32.h"
 #include "net/atomic_write.h"
 #include "net/http_request.h"
+#include "system/launcher_state.h"
 #include "ui/window_ops.h"
-#include "crc32/crc32.h"
-#include "update/update_rules.h"
 #include "update/update_texts.h"
 
 namespace {
@@ -53,8 +54,8 @@ bool SelfUpdateLauncher(uint32_t expectedCrc) {
     ConcatBounded(oldPath, sizeof oldPath, g_Launcher.LauncherPath, ".old");
 
     SetProgress(0);
-    char text[512];
-    char url[512];
+    char text[kStatusTextCapacity];
+    char url[kUrlCapacity];
     ByteBuffer body;
     int status = 0;
     if (FormatText(url, sizeof url, kFormatPatchUrl, g_Launcher.Config.UpdateUrl,

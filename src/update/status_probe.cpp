@@ -3,12 +3,13 @@
 
 #include <windows.h>
 
-#include "system/launcher_state.h"
+#include "base/text.h"
 #include "net/http_request.h"
+#include "system/launcher_state.h"
 #include "ui/window_ops.h"
 #include "update/update_rules.h"
 #include "update/update_texts.h"
-#include "update/update_worker.h"
+#include "update/update_timings.h"
 
 bool ProbeServerStatusOnce(const char* statusUrl) {
     // Once the game runs, the launcher stops asking and leaves the buttons alone.
@@ -25,7 +26,7 @@ bool ProbeServerStatusOnce(const char* statusUrl) {
 }
 
 void ProbeServerStatus() {
-    char statusUrl[512];
+    char statusUrl[kUrlCapacity];
     FormatText(statusUrl, sizeof statusUrl, kFormatStatusUrl, g_Launcher.Config.UpdateUrl);
     for (;;) {
         ProbeServerStatusOnce(statusUrl);

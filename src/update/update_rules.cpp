@@ -1,9 +1,7 @@
 // Platform-free decisions of the update run.
 #include "update/update_rules.h"
 
-#include <cstdarg>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 
 int CheckPhaseProgress(size_t index, size_t count) {
@@ -19,19 +17,4 @@ bool IsServerOnline(int httpStatus, const ByteBuffer& body) {
         return false;
     }
     return memcmp(body.data(), kOnline, sizeof kOnline - 1) == 0;
-}
-
-bool FormatText(char* out, size_t cap, const char* format, ...) {
-    if (cap == 0) {
-        return false;
-    }
-    va_list args;
-    va_start(args, format);
-    int n = vsnprintf(out, cap, format, args);
-    va_end(args);
-    if (n < 0 || static_cast<size_t>(n) >= cap) {
-        out[0] = '\0';
-        return false;
-    }
-    return true;
 }

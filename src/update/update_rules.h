@@ -12,10 +12,3 @@ int CheckPhaseProgress(size_t index, size_t count);
 // The game server is online when the status request answered 200 with a body whose first
 // six bytes are "online" (case-sensitive; a shorter body or an embedded NUL is offline).
 bool IsServerOnline(int httpStatus, const ByteBuffer& body);
-
-// snprintf into a fixed buffer; false (and an empty text) when the result would be cut.
-bool FormatText(char* out, size_t cap, const char* format, ...)
-#if defined(__GNUC__)
-    __attribute__((format(gnu_printf, 3, 4)))
-#endif
-    ;

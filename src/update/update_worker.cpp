@@ -2,15 +2,17 @@
 // manifest, patch, report, then watch the server status.
 #include "update/update_worker.h"
 
-#include "system/launcher_state.h"
+#include "base/paths.h"
+#include "base/text.h"
 #include "net/http_request.h"
+#include "system/launcher_state.h"
 #include "ui/window_ops.h"
 #include "update/game_data.h"
 #include "update/manifest.h"
 #include "update/patch_loop.h"
 #include "update/status_probe.h"
-#include "update/update_rules.h"
 #include "update/update_texts.h"
+#include "update/update_timings.h"
 
 UpdateTimings g_UpdateTimings;
 
@@ -42,7 +44,7 @@ UpdateOutcome RunUpdateSequence() {
     }
 
     SetStatus(kTextCheckingForUpdates);
-    char url[512];
+    char url[kUrlCapacity];
     ByteBuffer manifest;
     int status = 0;
     if (FormatText(url, sizeof url, kFormatManifestUrl, g_Launcher.Config.UpdateUrl)) {
@@ -68,7 +70,7 @@ UpdateOutcome RunUpdateSequence() {
     if (downloaded.empty()) {
         SetStatus(kTextClientUpToDate);
     } else {
-        char text[64];
+        char text[kStatusTextCapacity];
         FormatText(text, sizeof text, kFormatUpdatedFiles, static_cast<int>(downloaded.size()));
         SetStatus(text);
     }

@@ -14,16 +14,6 @@ enum class UpdateOutcome {
     Success,
 };
 
-// Waits that tests shorten; the program keeps these values.
-struct UpdateTimings {
-    DWORD OldFileRetryMs = 300;
-    int OldFileAttempts = 10;
-    DWORD ExtractorBudgetMs = 600000;
-    DWORD ExtractorRoundMs = 25;
-    DWORD ProbePeriodMs = 15000;
-};
-extern UpdateTimings g_UpdateTimings;
-
 // Starts the worker thread once, with no argument, and closes its handle at once.
 void StartUpdateWorker();
 

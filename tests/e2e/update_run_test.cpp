@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "crc32/crc32.h"
 #include "launcher_process.h"
 #include "test_files.h"
 #include "test_server.h"
-#include "crc32/crc32.h"
 #include "window_probe.h"
 
 #ifndef QELT_SCREENSHOT_DIR

@@ -1,10 +1,12 @@
 // Download progress: percent and KiB arithmetic at their edges, and the bounded status text.
-#include "net/download_progress.h"
+#include "net/http_request.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
+
+#include "base/text.h"
 
 namespace {
 
@@ -51,17 +53,17 @@ TEST(FormatDownloadStatus, FormatsLabelPercentAndSize) {
     EXPECT_STREQ(text, "Dang tai 100%s - 7% cua 2 KB");
 }
 
-TEST(FormatDownloadStatus, CutsALongLabelAtTheCapacity) {
+TEST(FormatDownloadStatus, RefusesALabelThatDoesNotFit) {
     char text[kStatusTextCapacity + 8];
     memset(text, '#', sizeof text);
     std::string label(600, 'L');
-    FormatDownloadStatus(text, kStatusTextCapacity, label.c_str(), 1, 1);
-    EXPECT_EQ(strlen(text), kStatusTextCapacity - 1);
-    EXPECT_EQ(std::string(text, 9), "Dang tai ");
+    EXPECT_FALSE(FormatDownloadStatus(text, kStatusTextCapacity, label.c_str(), 1, 1));
+    EXPECT_STREQ(text, "");
     EXPECT_EQ(text[kStatusTextCapacity], '#'); // nothing written past the capacity
-    char tiny[5];
-    FormatDownloadStatus(tiny, sizeof tiny, "x", 1, 1);
-    EXPECT_STREQ(tiny, "Dang");
+    // The longest label the patch loop builds (a 200-byte path and its place) fits.
+    std::string longest = std::string(200, 'p') + " (2147483647/2147483647)";
+    EXPECT_TRUE(FormatDownloadStatus(text, kStatusTextCapacity, longest.c_str(), 100, 4194303));
+    EXPECT_EQ(std::string(text, 9 + longest.size()), "Dang tai " + longest);
 }
 
 } // namespace

@@ -26,21 +26,6 @@ TEST(JoinPath, RefusesWhatDoesNotFitInsteadOfCutting) {
     EXPECT_STREQ(out, "");
 }
 
-TEST(ConcatBounded, AppendsOrRefuses) {
-    char out[10];
-    EXPECT_TRUE(ConcatBounded(out, sizeof out, "abcd", ".part"));
-    EXPECT_STREQ(out, "abcd.part");
-    EXPECT_FALSE(ConcatBounded(out, sizeof out, "abcde", ".part"));
-    EXPECT_STREQ(out, "");
-}
-
-TEST(CopyBounded, CutsToCapacityMinusOne) {
-    char out[32];
-    std::string forty(40, 'N');
-    CopyBounded(out, sizeof out, forty.c_str());
-    EXPECT_EQ(std::string(out), std::string(31, 'N'));
-}
-
 TEST(SplitModulePath, FolderAndFileName) {
     char dir[kPathCapacity];
     char name[64];

@@ -1,4 +1,4 @@
-// Progress positions of the check phase, the status answer and bounded formatting.
+// Progress positions of the check phase and the status answer.
 #include "update/update_rules.h"
 
 #include <gtest/gtest.h>
@@ -39,14 +39,6 @@ TEST(IsServerOnline, OnlyStatus200WithOnlinePrefix) {
     EXPECT_FALSE(IsServerOnline(200, Bytes(std::string("onl\0ine", 7))));
     EXPECT_FALSE(IsServerOnline(503, Bytes("online")));
     EXPECT_FALSE(IsServerOnline(0, Bytes("online")));
-}
-
-TEST(FormatText, RefusesToCut) {
-    char out[8];
-    EXPECT_TRUE(FormatText(out, sizeof out, "%s (%d/%d)", "a", 1, 2));
-    EXPECT_STREQ(out, "a (1/2)");
-    EXPECT_FALSE(FormatText(out, sizeof out, "%s (%d/%d)", "ab", 1, 2));
-    EXPECT_STREQ(out, "");
 }
 
 } // namespace

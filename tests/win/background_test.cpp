@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "system/launcher_state.h"
 #include "png_writer.h"
 #include "stb_image_write.h"
+#include "system/launcher_state.h"
 #include "test_files.h"
 
 namespace {

@@ -10,9 +10,9 @@
 
 #include <string>
 
-#include "system/launcher_state.h"
 #include "app/startup.h"
 #include "canvas.h"
+#include "system/launcher_state.h"
 #include "ui/draw.h"
 #include "window_environment.h"
 

@@ -8,8 +8,8 @@
 
 #include <string>
 
-#include "test_files.h"
 #include "crc32/crc32.h"
+#include "test_files.h"
 
 namespace {
 

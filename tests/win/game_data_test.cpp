@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "system/launcher_state.h"
+#include "update/update_timings.h"
 #include "update/update_worker.h"
 #include "update_fixture.h"
 

@@ -10,9 +10,9 @@
 
 #include <string>
 
-#include "system/launcher_state.h"
 #include "app/startup.h"
 #include "register/register_status.h"
+#include "system/launcher_state.h"
 #include "window_environment.h"
 
 namespace {

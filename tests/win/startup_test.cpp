@@ -7,9 +7,9 @@
 
 #include <string>
 
+#include "app/main_window.h"
 #include "system/launcher_state.h"
 #include "test_files.h"
-#include "app/main_window.h"
 
 namespace {
 

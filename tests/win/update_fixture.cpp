@@ -6,10 +6,10 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "crc32/crc32.h"
 #include "system/launcher_state.h"
 #include "test_files.h"
-#include "crc32/crc32.h"
-#include "update/update_worker.h"
+#include "update/update_timings.h"
 
 void UpdateTest::SetUp() {
     BuildCrc32Table();

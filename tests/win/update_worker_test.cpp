@@ -6,6 +6,7 @@
 
 #include "system/launcher_state.h"
 #include "update/update_texts.h"
+#include "update/update_timings.h"
 #include "update_fixture.h"
 
 namespace {

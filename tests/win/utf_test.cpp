@@ -1,5 +1,5 @@
 // The platform-free UTF conversions give what the platform's own conversions give.
-#include "register/registration_form.h"
+#include "base/utf.h"
 
 #include <windows.h>
 

@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "system/launcher_state.h"
 #include "app/startup.h"
+#include "system/launcher_state.h"
 
 int main(int argc, char** argv) {
     if (argc >= 2 && strcmp(argv[1], "--print-launcher-paths") == 0) {

@@ -6,8 +6,8 @@
 #include <commctrl.h>
 #include <gdiplus.h>
 
-#include "system/launcher_state.h"
 #include "app/startup.h"
+#include "system/launcher_state.h"
 
 void PrepareWindowEnvironment() {
     static bool prepared = false;

@@ -11,9 +11,9 @@
 
 #include <string>
 
-#include "system/launcher_state.h"
-#include "app/startup.h"
 #include "app/main_window.h"
+#include "app/startup.h"
+#include "system/launcher_state.h"
 #include "window_environment.h"
 
 namespace {
