@@ -4,12 +4,12 @@
 
 #include <commctrl.h>
 
-#include "system/launcher_state.h"
-#include "register/register_status.h"
-#include "register/register_window.h"
-#include "ui/draw_win.h"
-#include "ui/draw.h"
 #include "app/game_launch.h"
+#include "register/register_window.h"
+#include "system/launcher_state.h"
+#include "ui/draw.h"
+#include "ui/draw_win.h"
+#include "ui/layout_win.h"
 #include "update/update_worker.h"
 
 namespace {
@@ -22,10 +22,6 @@ static_assert(kStatusLineStyle == 0x50004000, "status line style");
 static_assert(kProgressBarStyle == 0x50000000, "progress bar style");
 static_assert(kConnectStyle == 0x5801000B, "Connect style");
 static_assert(kButtonStyle == 0x5001000B, "Register and Close style");
-
-RECT ToRect(const LayoutRect& r) {
-    return RECT{r.Left, r.Top, r.Right, r.Bottom};
-}
 
 HWND CreateControl(HWND parent, HINSTANCE instance, const char* className, const char* text,
                    DWORD style, const LayoutRect& r, int id) {
@@ -139,41 +135,4 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     case WM_DESTROY: return OnDestroy();
     default: return DefWindowProcA(window, message, wParam, lParam);
     }
-}
-
-LRESULT RunRegisterDialog(HWND mainWindow) {
-    RegisterStatusText[0] = L'\0';
-
-    RECT mainRect = {};
-    GetWindowRect(mainWindow, &mainRect);
-    RECT size = {0, 0, kRegisterWindowWidth, kRegisterWindowHeight};
-    AdjustWindowRect(&size, WS_POPUP, FALSE);
-    const int width = size.right - size.left;
-    const int height = size.bottom - size.top;
-    const int x = mainRect.left + ((mainRect.right - mainRect.left) - width) / 2;
-    const int y = mainRect.top + ((mainRect.bottom - mainRect.top) - height) / 2;
-    // The pointer-sized instance handle: the 32-bit GWL_HINSTANCE would cut it on x86-64.
-    HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(mainWindow, GWLP_HINSTANCE));
-    HWND dialog = CreateWindowExW(0, kRegisterWindowClass, L"", WS_POPUP, x, y, width, height,
-                                  mainWindow, nullptr, instance, nullptr);
-
-    EnableWindow(mainWindow, FALSE);
-    if (dialog != nullptr) {
-        ShowWindow(dialog, SW_SHOW);
-        // Wide calls: the registration window is a wide window. Messages for the main
-        // window arriving meanwhile are dispatched here too.
-        MSG message;
-        while (IsWindow(dialog)) {
-            if (GetMessageW(&message, nullptr, 0, 0) <= 0) {
-                break;
-            }
-            if (!IsDialogMessageW(dialog, &message)) {
-                TranslateMessage(&message);
-                DispatchMessageW(&message);
-            }
-        }
-    }
-    EnableWindow(mainWindow, TRUE);
-    SetActiveWindow(mainWindow);
-    return 0;
 }

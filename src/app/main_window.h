@@ -10,7 +10,3 @@ constexpr char kMainWindowClass[] = "QeltLauncher";
 constexpr DWORD kMainWindowStyle = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 
 LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-
-// Opens the registration window over the main window and runs its modal loop until it
-// is gone; the main window is disabled meanwhile. Returns 0.
-LRESULT RunRegisterDialog(HWND mainWindow);

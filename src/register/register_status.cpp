@@ -1,9 +1,12 @@
 // The registration window's message line.
 #include "register/register_status.h"
 
+#include "ui/layout_win.h"
+#include "ui/register_layout.h"
+
 wchar_t RegisterStatusText[kRegisterStatusCapacity];
 bool RegisterStatusIsError;
-const RECT RegisterStatusRect = {16, 264, 436, 286};
+const RECT RegisterStatusRect = ToRect(kRegisterStatusRect);
 
 void ShowRegisterStatus(HWND registerWindow, const wchar_t* text, bool isError) {
     lstrcpynW(RegisterStatusText, text, kRegisterStatusCapacity);

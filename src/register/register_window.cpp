@@ -3,20 +3,17 @@
 // keyboard handling of the opener's loop.
 #include "register/register_window.h"
 
-#include "system/launcher_state.h"
 #include "register/register_status.h"
 #include "register/register_texts.h"
 #include "register/registration_form.h"
 #include "register/registration_form_win.h"
-#include "ui/draw_win.h"
+#include "system/launcher_state.h"
 #include "ui/draw.h"
+#include "ui/draw_win.h"
+#include "ui/layout_win.h"
+#include "ui/register_layout.h"
 
 namespace {
-
-const RECT kCloseRect = {416, 3, 446, 27};
-const RECT kCaptionRect = {16, 36, 436, 62};
-const RECT kHintRect = {16, 62, 436, 80};
-const RECT kOuterFrame = {0, 0, kRegisterWidth, kRegisterHeight};
 
 constexpr COLORREF kCloseGlyphColour = RGB(0x6E, 0x6E, 0x6E);
 constexpr COLORREF kCaptionColour = RGB(0x20, 0x20, 0x20);
@@ -26,23 +23,24 @@ constexpr COLORREF kErrorColour = RGB(0xB2, 0x22, 0x22);
 constexpr COLORREF kSuccessColour = RGB(0x18, 0x7A, 0x34);
 constexpr COLORREF kFrameColour = RGB(0x96, 0x96, 0x96);
 
-void DrawPanel(HDC dc, const RECT& rect, const PanelStyle& style) {
-    DrawRoundPanel(dc, rect, style.Radius, style.Top, style.Bottom, style.Border);
+void DrawPanel(HDC dc, const LayoutRect& rect, const PanelStyle& style) {
+    DrawRoundPanel(dc, ToRect(rect), style.Radius, style.Top, style.Bottom, style.Border);
 }
 
 const wchar_t* Wide(const char16_t* text) {
     return reinterpret_cast<const wchar_t*>(text);
 }
 
-void DrawTextIn(HDC dc, const wchar_t* text, RECT rect, UINT format) {
-    DrawTextW(dc, text, -1, &rect, format);
+void DrawTextIn(HDC dc, const wchar_t* text, const LayoutRect& rect, UINT format) {
+    RECT box = ToRect(rect);
+    DrawTextW(dc, text, -1, &box, format);
 }
 
 HWND CreateChild(HWND parent, HINSTANCE instance, const wchar_t* cls, const wchar_t* text,
-                 DWORD style, int x, int y, int w, int h, int id, HFONT font) {
-    HWND child =
-        CreateWindowExW(0, cls, text, style, x, y, w, h, parent,
-                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
+                 DWORD style, const LayoutRect& r, int id, HFONT font) {
+    HWND child = CreateWindowExW(
+        0, cls, text, style, r.Left, r.Top, r.Right - r.Left, r.Bottom - r.Top, parent,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
     SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
     return child;
 }
@@ -51,17 +49,17 @@ LRESULT OnCreate(HWND window, LPARAM lParam) {
     HINSTANCE instance = reinterpret_cast<CREATESTRUCTW*>(lParam)->hInstance;
     for (int i = 0; i < kRegisterFieldCount; ++i) {
         const RegisterField& field = kRegisterFields[i];
-        HWND edit =
-            CreateChild(window, instance, L"EDIT", L"",
-                        WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL | field.ExtraStyle, 135,
-                        105 + 40 * i, 286, 18, field.ControlId, g_Launcher.EditFont);
+        HWND edit = CreateChild(
+            window, instance, L"EDIT", L"",
+            WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL | field.ExtraStyle,
+            RegisterFieldRow(kRegisterFieldEditRect, i), field.ControlId, g_Launcher.EditFont);
         SendMessageW(edit, EM_LIMITTEXT, static_cast<WPARAM>(field.LengthLimit), 0);
     }
     const DWORD buttonStyle = WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_OWNERDRAW;
-    CreateChild(window, instance, L"BUTTON", Wide(kRegisterSubmitLabel), buttonStyle, 18, 301, 200,
-                28, kRegisterSubmitId, g_Launcher.ButtonFont);
-    CreateChild(window, instance, L"BUTTON", Wide(kRegisterCancelLabel), buttonStyle, 234, 301, 200,
-                28, kRegisterCancelId, g_Launcher.ButtonFont);
+    CreateChild(window, instance, L"BUTTON", Wide(kRegisterSubmitLabel), buttonStyle,
+                kRegisterSubmitRect, kRegisterSubmitId, g_Launcher.ButtonFont);
+    CreateChild(window, instance, L"BUTTON", Wide(kRegisterCancelLabel), buttonStyle,
+                kRegisterCancelRect, kRegisterCancelId, g_Launcher.ButtonFont);
     SetFocus(GetDlgItem(window, kRegisterFields[kFieldAccount].ControlId));
     return 0;
 }
@@ -85,9 +83,10 @@ LRESULT OnCommand(HWND window, WPARAM wParam) {
 
 LRESULT OnLeftButtonDown(HWND window, LPARAM lParam) {
     POINT point = {static_cast<LONG>(LOWORD(lParam)), static_cast<LONG>(HIWORD(lParam))};
-    if (PtInRect(&kCloseRect, point)) {
+    const RECT closeGlyph = ToRect(kRegisterCloseGlyphRect);
+    if (PtInRect(&closeGlyph, point)) {
         DestroyWindow(window);
-    } else if (point.y < 30) {
+    } else if (point.y < kTitleBandRect.Bottom) { // the title band drags the window
         ReleaseCapture();
         SendMessageW(window, WM_NCLBUTTONDOWN, HTCAPTION, 0);
     }
@@ -102,35 +101,37 @@ void PaintRegisterWindow(HDC dc) {
 
     HGDIOBJ keptFont = SelectObject(dc, g_Launcher.LabelFont);
     SetTextColor(dc, kCloseGlyphColour);
-    DrawTextIn(dc, Wide(kRegisterCloseGlyph), kCloseRect, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+    DrawTextIn(dc, Wide(kRegisterCloseGlyph), kRegisterCloseGlyphRect,
+               DT_CENTER | DT_VCENTER | DT_SINGLELINE);
 
     SelectObject(dc, g_Launcher.CaptionFont);
     SetTextColor(dc, kCaptionColour);
-    DrawTextIn(dc, Wide(kRegisterCaption), kCaptionRect, DT_LEFT | DT_VCENTER | DT_SINGLELINE);
+    DrawTextIn(dc, Wide(kRegisterCaption), kRegisterCaptionRect,
+               DT_LEFT | DT_VCENTER | DT_SINGLELINE);
 
     SelectObject(dc, g_Launcher.LabelFont);
     SetTextColor(dc, kHintColour);
-    DrawTextIn(dc, Wide(kRegisterHint), kHintRect, DT_LEFT | DT_VCENTER | DT_SINGLELINE);
+    DrawTextIn(dc, Wide(kRegisterHint), kRegisterHintRect, DT_LEFT | DT_VCENTER | DT_SINGLELINE);
 
-    DrawPanel(dc, RECT{6, 84, 446, 258}, kLargePanelStyle);
+    DrawPanel(dc, kRegisterFieldPanelRect, kLargePanelStyle);
     SetTextColor(dc, kLabelColour);
     for (int i = 0; i < kRegisterFieldCount; ++i) {
-        const int top = 100 + 40 * i;
-        DrawPanel(dc, RECT{126, top, 430, top + 28}, kFieldBoxStyle);
-        DrawTextIn(dc, Wide(kRegisterFields[i].Label), RECT{22, top, 120, top + 28},
+        DrawPanel(dc, RegisterFieldRow(kRegisterFieldBoxRect, i), kFieldBoxStyle);
+        DrawTextIn(dc, Wide(kRegisterFields[i].Label), RegisterFieldRow(kRegisterFieldLabelRect, i),
                    DT_VCENTER | DT_SINGLELINE);
     }
 
     if (RegisterStatusText[0] != L'\0') {
         SetTextColor(dc, RegisterStatusIsError ? kErrorColour : kSuccessColour);
-        DrawTextIn(dc, RegisterStatusText, RegisterStatusRect,
+        DrawTextIn(dc, RegisterStatusText, kRegisterStatusRect,
                    DT_END_ELLIPSIS | DT_VCENTER | DT_SINGLELINE);
     }
 
-    DrawPanel(dc, RECT{6, 294, 446, 336}, kLargePanelStyle);
+    DrawPanel(dc, kRegisterButtonPanelRect, kLargePanelStyle);
 
     HBRUSH frame = CreateSolidBrush(kFrameColour);
-    FrameRect(dc, &kOuterFrame, frame);
+    const RECT outerFrame = ToRect(kRegisterOuterFrameRect);
+    FrameRect(dc, &outerFrame, frame);
     DeleteObject(frame);
     SelectObject(dc, keptFont);
 }
@@ -145,4 +146,41 @@ LRESULT CALLBACK RegisterWndProc(HWND window, UINT message, WPARAM wParam, LPARA
     case DM_GETDEFID: return MAKELRESULT(kRegisterSubmitId, DC_HASDEFID);
     default: return DefWindowProcW(window, message, wParam, lParam);
     }
+}
+
+LRESULT RunRegisterDialog(HWND mainWindow) {
+    RegisterStatusText[0] = L'\0';
+
+    RECT mainRect = {};
+    GetWindowRect(mainWindow, &mainRect);
+    RECT size = ToRect(kRegisterOuterFrameRect);
+    AdjustWindowRect(&size, WS_POPUP, FALSE);
+    const int width = size.right - size.left;
+    const int height = size.bottom - size.top;
+    const int x = mainRect.left + ((mainRect.right - mainRect.left) - width) / 2;
+    const int y = mainRect.top + ((mainRect.bottom - mainRect.top) - height) / 2;
+    // The pointer-sized instance handle: the 32-bit GWL_HINSTANCE would cut it on x86-64.
+    HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(mainWindow, GWLP_HINSTANCE));
+    HWND dialog = CreateWindowExW(0, kRegisterWindowClass, L"", WS_POPUP, x, y, width, height,
+                                  mainWindow, nullptr, instance, nullptr);
+
+    EnableWindow(mainWindow, FALSE);
+    if (dialog != nullptr) {
+        ShowWindow(dialog, SW_SHOW);
+        // Wide calls: the registration window is a wide window. Messages for the main
+        // window arriving meanwhile are dispatched here too.
+        MSG message;
+        while (IsWindow(dialog)) {
+            if (GetMessageW(&message, nullptr, 0, 0) <= 0) {
+                break;
+            }
+            if (!IsDialogMessageW(dialog, &message)) {
+                TranslateMessage(&message);
+                DispatchMessageW(&message);
+            }
+        }
+    }
+    EnableWindow(mainWindow, TRUE);
+    SetActiveWindow(mainWindow);
+    return 0;
 }

@@ -5,8 +5,6 @@
 #include <windows.h>
 
 constexpr wchar_t kRegisterWindowClass[] = L"QeltRegister";
-constexpr int kRegisterWidth = 452;
-constexpr int kRegisterHeight = 346;
 constexpr int kRegisterSubmitId = 1;
 constexpr int kRegisterCancelId = 2;
 
@@ -14,3 +12,7 @@ LRESULT CALLBACK RegisterWndProc(HWND window, UINT message, WPARAM wParam, LPARA
 
 // Paints the whole client area.
 void PaintRegisterWindow(HDC dc);
+
+// Opens the registration window centred over the main window and runs its modal loop
+// until it is gone; the main window is disabled meanwhile. Returns 0.
+LRESULT RunRegisterDialog(HWND mainWindow);

@@ -5,7 +5,7 @@
 
 #include "system/launcher_state.h"
 #include "ui/draw.h"
-#include "ui/main_layout.h"
+#include "ui/layout_win.h"
 
 namespace {
 
@@ -82,8 +82,7 @@ void DrawOwnerButton(const DRAWITEMSTRUCT* item) {
 }
 
 void DrawTitleBand(HDC dc) {
-    RECT band = {kTitleBandRect.Left, kTitleBandRect.Top, kTitleBandRect.Right,
-                 kTitleBandRect.Bottom};
+    RECT band = ToRect(kTitleBandRect);
     FillRect(dc, &band, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
     DrawEdge(dc, &band, EDGE_ETCHED, BF_BOTTOM);
     SetBkMode(dc, TRANSPARENT);

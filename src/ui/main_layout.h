@@ -2,17 +2,11 @@
 // (right and bottom exclusive). Platform-free so tests can refer to the same numbers.
 #pragma once
 
-struct LayoutRect {
-    int Left;
-    int Top;
-    int Right;
-    int Bottom;
-};
+#include "ui/layout.h"
 
 constexpr int kMainClientWidth = 452;
 constexpr int kMainClientHeight = 486;
 
-constexpr LayoutRect kTitleBandRect = {0, 0, 452, 30};
 constexpr LayoutRect kPictureFrameRect = {6, 34, 446, 388};
 constexpr LayoutRect kPictureAreaRect = {8, 36, 444, 386}; // inside the 2-pixel sunken edge
 constexpr LayoutRect kStatusLineRect = {12, 396, 440, 414};
@@ -31,7 +25,3 @@ constexpr int kRegisterId = 1005;
 constexpr char kConnectCaption[] = "Connect";
 constexpr char kRegisterCaption[] = "Register";
 constexpr char kCloseCaption[] = "Close";
-
-// The registration window is a fixed-size popup centred on the main window.
-constexpr int kRegisterWindowWidth = 452;
-constexpr int kRegisterWindowHeight = 346;

@@ -9,8 +9,9 @@
 
 #include <string>
 
-#include "system/launcher_state.h"
 #include "app/startup.h"
+#include "system/launcher_state.h"
+#include "ui/register_layout.h"
 #include "window_environment.h"
 
 namespace {
@@ -20,9 +21,9 @@ class RegisterWindowTest : public ::testing::Test {
     static void SetUpTestSuite() { PrepareWindowEnvironment(); }
 
     void SetUp() override {
-        window_ =
-            CreateWindowExW(0, kRegisterWindowClass, L"", WS_POPUP, 40, 40, kRegisterWidth,
-                            kRegisterHeight, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+        window_ = CreateWindowExW(0, kRegisterWindowClass, L"", WS_POPUP, 40, 40,
+                                  kRegisterClientWidth, kRegisterClientHeight, nullptr, nullptr,
+                                  GetModuleHandleW(nullptr), nullptr);
         ASSERT_NE(window_, nullptr);
     }
     void TearDown() override {

@@ -10,12 +10,13 @@
 #include <cstdio>
 #include <string>
 
-#include "system/launcher_state.h"
 #include "app/startup.h"
 #include "register/register_status.h"
 #include "register/register_texts.h"
 #include "register/register_window.h"
+#include "system/launcher_state.h"
 #include "test_server.h"
+#include "ui/register_layout.h"
 #include "window_environment.h"
 
 namespace {
@@ -70,9 +71,9 @@ class SubmitRegistrationTest : public ::testing::Test {
                  server_.BaseUrl().c_str());
         RegisterStatusText[0] = L'\0';
         RegisterStatusIsError = false;
-        window_ =
-            CreateWindowExW(0, kRegisterWindowClass, L"", WS_POPUP, 60, 60, kRegisterWidth,
-                            kRegisterHeight, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+        window_ = CreateWindowExW(0, kRegisterWindowClass, L"", WS_POPUP, 60, 60,
+                                  kRegisterClientWidth, kRegisterClientHeight, nullptr, nullptr,
+                                  GetModuleHandleW(nullptr), nullptr);
         ASSERT_NE(window_, nullptr);
         ShowWindow(window_, SW_SHOW);
         UpdateWindow(window_);
