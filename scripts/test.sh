@@ -40,6 +40,19 @@ format_clean() {
     git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 }
 
+layer_check_refuses() { # the layer check must itself fail on what it is there to catch
+    local tree out
+    tree=$(mktemp -d) || return 1
+    mkdir -p "$tree/base" "$tree/app"
+    printf '#include "app/main_window.h"\n' >"$tree/base/text.h"
+    printf 'void F(char* s) { snprintf(s, 4, "%%d", 1); }\n' >"$tree/app/main_window.cpp"
+    out=$(bash scripts/check-layers.sh "$tree")
+    local status=$?
+    rm -rf "$tree"
+    [ "$status" -ne 0 ] && grep -q 'base/text.h:1: base/ includes app/' <<<"$out" &&
+        grep -q 'app/main_window.cpp:1: formats with snprintf' <<<"$out"
+}
+
 mkdir -p build
 rm -rf build/host/test-results build/windows-x64/test-results
 rm -f build/host/Testing/Temporary/LastTestsFailed.log build/windows-x64/Testing/Temporary/LastTestsFailed.log
@@ -53,6 +66,8 @@ check "Launcher.exe (x64) imports only system DLLs" only_system_dlls build/windo
 check "CRC-32 folding keeps vectors in registers (x64)" bash scripts/check-vector-spills.sh build/windows-x64 x86_64-w64-mingw32-objdump
 check "CRC-32 folding keeps vectors in registers (x86)" bash scripts/check-vector-spills.sh build/windows-x86 i686-w64-mingw32-objdump
 check "clang-format" format_clean
+check "layers: every include in src/ points down" bash scripts/check-layers.sh
+check "layers: the check refuses an upward include and a bare snprintf" layer_check_refuses
 
 if [ -d build/host ]; then
     ctest --test-dir build/host --output-on-failure
