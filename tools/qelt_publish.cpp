@@ -286,20 +286,20 @@ bool ReplaceWithText(const std::string& path, const std::string& text) {
     return SyncFolder(FolderOf(path));
 }
 
-std::map<std::string, uint32_t> ReadManifest(const std::string& path) {
+// The manifest in force: its bytes, and the CRC-32 it lists for each path.
+std::map<std::string, uint32_t> ReadManifest(const std::string& path, std::string* body) {
     std::map<std::string, uint32_t> entries;
     FILE* f = fopen(path.c_str(), "rb");
     if (f == nullptr) {
         return entries;
     }
-    std::string body;
     char piece[65536];
     size_t n = 0;
     while ((n = fread(piece, 1, sizeof piece, f)) > 0) {
-        body.append(piece, n);
+        body->append(piece, n);
     }
     fclose(f);
-    for (const ManifestEntry& entry : ParseManifest(body.data(), body.size(), "")) {
+    for (const ManifestEntry& entry : ParseManifest(body->data(), body->size(), "")) {
         entries[entry.Path] = entry.Crc;
     }
     return entries;
@@ -401,7 +401,8 @@ int main(int argc, char** argv) {
 
     const std::string patchDir = tree + "/patch";
     const std::string manifestPath = tree + "/launcher/manifest.txt";
-    const std::map<std::string, uint32_t> previous = ReadManifest(manifestPath);
+    std::string previousManifest;
+    const std::map<std::string, uint32_t> previous = ReadManifest(manifestPath, &previousManifest);
 
     // Read every file once; a file that may be unchanged (listed, with a patch copy of the
     // same size) is only checksummed, every other one is copied to a temporary beside its
@@ -533,10 +534,12 @@ int main(int argc, char** argv) {
             return kWriteFailed;
         }
     }
+    // An unchanged manifest is left alone: nothing in the tree moves for an unchanged client.
     std::vector<std::string> ignored;
     const std::string statusPath = tree + "/launcher/status";
+    const std::string manifest = BuildManifest(published);
     if (!MakeDirs(tree + "/launcher", &ignored) ||
-        !ReplaceWithText(manifestPath, BuildManifest(published)) ||
+        (manifest != previousManifest && !ReplaceWithText(manifestPath, manifest)) ||
         ((!options.Status.empty() || access(statusPath.c_str(), F_OK) != 0) &&
          !ReplaceWithText(statusPath, options.Status.empty() ? "online" : options.Status))) {
         fprintf(stderr, "qelt-publish: cannot write %s: %s\n", manifestPath.c_str(),

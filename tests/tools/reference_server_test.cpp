@@ -112,8 +112,8 @@ class ReferenceServerTest : public ::testing::Test {
 TEST_F(ReferenceServerTest, ServesWhatTheLauncherFetches) {
     Reply manifest = Get(port_, "/launcher/manifest.txt");
     EXPECT_EQ(manifest.Status, 200);
-    EXPECT_NE(manifest.Body.find("CBF43926\tmain.exe\r\n"), std::string::npos) << manifest.Body;
-    EXPECT_NE(manifest.Body.find("352441C2\tdata/map 1.att\r\n"), std::string::npos);
+    EXPECT_NE(manifest.Body.find("CBF43926\tmain.exe\n"), std::string::npos) << manifest.Body;
+    EXPECT_NE(manifest.Body.find("352441C2\tdata/map 1.att\n"), std::string::npos);
     EXPECT_EQ(Get(port_, "/launcher/status").Body, "online");
     EXPECT_EQ(Get(port_, "/patch/main.exe").Body, "123456789");
     // WinHTTP sends a space as %20 and a backslash separator as %5C.
