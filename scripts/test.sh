@@ -66,6 +66,11 @@ if [ -d build/windows-x64 ] && qelt_xvfb_start; then
     # Start Wine's own services now, so they do not hold CTest's output pipes open.
     "$QELT_WINE" cmd /c exit 0 </dev/null >/dev/null 2>&1
     ctest --test-dir build/windows-x64 --output-on-failure
+    # The first-run package from qelt-pack, black box under Wine (tools + windows-x64 builds).
+    check "qelt-pack package installs a client through the launcher's first run" \
+        bash tests/tools/pack_test.sh install
+    check "qelt-pack package truncated, altered or escaping leaves nothing behind" \
+        bash tests/tools/pack_test.sh damaged
     qelt_wineserver_stop
     qelt_xvfb_stop
 else
