@@ -50,6 +50,7 @@ check "windows-x86 build" build_preset windows-x86
 check "tools build" build_preset tools
 check "Launcher.exe (x86) imports only system DLLs" only_system_dlls build/windows-x86/Launcher.exe i686-w64-mingw32-objdump
 check "Launcher.exe (x64) imports only system DLLs" only_system_dlls build/windows-x64/Launcher.exe x86_64-w64-mingw32-objdump
+check "qelt-pack extractor (x86) imports only system DLLs" only_system_dlls build/tools/qelt-pack-stub-x86.exe i686-w64-mingw32-objdump
 check "CRC-32 folding keeps vectors in registers (x64)" bash scripts/check-vector-spills.sh build/windows-x64 x86_64-w64-mingw32-objdump
 check "CRC-32 folding keeps vectors in registers (x86)" bash scripts/check-vector-spills.sh build/windows-x86 i686-w64-mingw32-objdump
 check "clang-format" format_clean
