@@ -5,6 +5,7 @@
 //   TREE/launcher/status         "online" unless it exists (or as --status says)
 //   TREE/downloads/Qelt-Data.exe the first-run package (--package)
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -389,8 +390,6 @@ int main(int argc, char** argv) {
     if (!options.Package.empty()) {
         if (stat(options.Package.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
             problems.push_back(options.Package + ": no such package file");
-        } else if (Within(RealPathOf(options.Package), tree)) {
-            problems.push_back(options.Package + ": the package lies inside the tree");
         } else {
             packageSize = static_cast<uint64_t>(st.st_size);
         }
@@ -398,6 +397,38 @@ int main(int argc, char** argv) {
     if (!problems.empty()) {
         return Refuse(problems);
     }
+
+    // One publish at a time per tree: two interleaved ones could pair one's manifest with
+    // the other's files.
+    std::vector<std::string> treeDirs;
+    int lock = -1;
+    if (!options.DryRun) {
+        if (!MakeDirs(tree, &treeDirs) || (lock = open((tree + "/.qelt-publish.lock").c_str(),
+                                                       O_RDWR | O_CREAT | O_CLOEXEC, 0644)) < 0) {
+            return Refuse({tree + ": cannot create the tree: " + strerror(errno)});
+        }
+        if (flock(lock, LOCK_EX | LOCK_NB) != 0) {
+            close(lock);
+            return Refuse({tree + ": another qelt-publish is publishing into it"});
+        }
+    }
+    struct LockHolder {
+        int Fd;
+        ~LockHolder() {
+            if (Fd >= 0) {
+                close(Fd);
+            }
+        }
+    } lockHolder{lock};
+    // A refusal after this point takes back a tree folder it made, lock file included.
+    auto forgetNewTree = [&]() {
+        if (!treeDirs.empty()) {
+            unlink((tree + "/.qelt-publish.lock").c_str());
+            for (auto dir = treeDirs.rbegin(); dir != treeDirs.rend(); ++dir) {
+                rmdir(dir->c_str());
+            }
+        }
+    };
 
     const std::string patchDir = tree + "/patch";
     const std::string manifestPath = tree + "/launcher/manifest.txt";
@@ -447,6 +478,7 @@ int main(int argc, char** argv) {
         if (!ok) {
             progress.End();
             Discard(files, patchDir, packageTemp, madeDirs);
+            forgetNewTree();
             return Refuse({file.Path + ": " + error});
         }
     }
@@ -458,6 +490,7 @@ int main(int argc, char** argv) {
             !ReadFile(options.Package, packageSize, packageTemp, &crc, &progress, &error)) {
             progress.End();
             Discard(files, patchDir, packageTemp, madeDirs);
+            forgetNewTree();
             return Refuse({options.Package + ": " + (error.empty() ? strerror(errno) : error)});
         }
     }
