@@ -225,15 +225,6 @@ int main(int argc, char** argv) {
         fprintf(stderr, "qelt-pack: refused, nothing was written\n");
         return kRefused;
     }
-    if (totalBytes > kPackageWarnSize) {
-        fprintf(
-            stderr,
-            "qelt-pack: warning: %.1f MB of client files; a launcher holds the whole package in "
-            "memory (a 32-bit program), so a package over 1 GiB may fail to download. Pack a "
-            "base client and publish the rest as patch files.\n",
-            static_cast<double>(totalBytes) / 1e6);
-    }
-
     const double start = Now();
     const std::string temp = outPath + ".part";
     FILE* out = fopen(temp.c_str(), "wb");
@@ -278,6 +269,14 @@ int main(int argc, char** argv) {
         unlink(temp.c_str());
         fprintf(stderr, "qelt-pack: %s\n", error.empty() ? strerror(errno) : error.c_str());
         return kWriteFailed;
+    }
+    if (offset > kPackageWarnSize) {
+        fprintf(
+            stderr,
+            "qelt-pack: warning: the package is %.1f MB; a launcher holds it whole in memory (a "
+            "32-bit program), so over 1 GiB its download may fail. Pack a base client and "
+            "publish the rest as patch files.\n",
+            static_cast<double>(offset) / 1e6);
     }
     const double seconds = Now() - start;
     printf("packed %zu files, %.1f MB into %s (%.1f MB, %s) in %.2f s (%.0f MB/s)\n", files.size(),
