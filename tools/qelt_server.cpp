@@ -103,6 +103,8 @@ struct Request {
     std::string Url;
     int Status = 0;
     uint64_t Bytes = 0;
+    bool Mapped = false;
+    ServedPath Path;
     // Registration.
     bool IsRegister = false;
     bool TooLarge = false;
@@ -551,33 +553,39 @@ MHD_Result OnRequest(void*, MHD_Connection* connection, const char* url, const c
         r->Method = method;
         r->Url = url;
         IdentifyClient(connection, r);
-        ServedPath path;
-        const bool mapped = MapRequestPath(url, &path);
-        r->IsRegister = strcmp(method, MHD_HTTP_METHOD_POST) == 0 && mapped &&
-                        path.Relative == "launcher/register";
+        r->Mapped = MapRequestPath(url, &r->Path);
+        r->IsRegister = strcmp(method, MHD_HTTP_METHOD_POST) == 0 && r->Mapped &&
+                        r->Path.Relative == "launcher/register";
         if (r->IsRegister) {
             const char* length =
                 MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Content-Length");
             if (length != nullptr && strtoull(length, nullptr, 10) > kMaxBody) {
                 return Answer(connection, r, MHD_HTTP_CONTENT_TOO_LARGE, kAnswerTooLarge);
             }
-            return MHD_YES;
         }
-        if ((strcmp(method, MHD_HTTP_METHOD_GET) != 0 &&
-             strcmp(method, MHD_HTTP_METHOD_HEAD) != 0) ||
-            !mapped) {
-            return NotFound(connection, r);
-        }
-        if (path.Relative == "launcher/status" && !g_Options.GameServer.empty()) {
-            return Answer(connection, r, MHD_HTTP_OK, g_GameOnline ? "online\n" : "offline\n");
-        }
-        return ServeFile(connection, r, path);
+        // Answering only from the second call, once the request has been read whole, keeps
+        // the connection alive for the next request.
+        return MHD_YES;
     }
-    if (r->IsRegister && r->Status == 0) {
+    if (r->Status != 0) {
+        *dataSize = 0;
+        return MHD_YES;
+    }
+    if (r->IsRegister) {
         return Register(connection, r, data, dataSize);
     }
-    *dataSize = 0; // a body sent with anything else is read and dropped
-    return MHD_YES;
+    if (*dataSize > 0) {
+        *dataSize = 0; // a body sent with anything else is read and dropped
+        return MHD_YES;
+    }
+    if ((strcmp(method, MHD_HTTP_METHOD_GET) != 0 && strcmp(method, MHD_HTTP_METHOD_HEAD) != 0) ||
+        !r->Mapped) {
+        return NotFound(connection, r);
+    }
+    if (r->Path.Relative == "launcher/status" && !g_Options.GameServer.empty()) {
+        return Answer(connection, r, MHD_HTTP_OK, g_GameOnline ? "online\n" : "offline\n");
+    }
+    return ServeFile(connection, r, r->Path);
 }
 
 void OnCompleted(void*, MHD_Connection*, void** context, MHD_RequestTerminationCode code) {

@@ -454,17 +454,16 @@ def launcher_updates_and_registers_against_the_real_server(ctx):
         deadline = time.monotonic() + 60
         state = ""
         while time.monotonic() < deadline and "Server dang online" not in state:
-            state = subprocess.run([wine, probe, "--wait", "20000"], capture_output=True, text=True,
-                                   timeout=60).stdout
+            state = run_wine(wine, [probe, "--wait", "20000"], 60)
             time.sleep(0.5)
         assert "Server dang online" in state, state
         with open(os.path.join(client, "data", "map1.att"), "rb") as f:
             assert f.read() == fresh
         shots = os.path.join(ctx.tools_dir, "screenshots")
         os.makedirs(shots, exist_ok=True)
-        done = subprocess.run([wine, probe, "register", "Wine01", "p&ss=1%", "wine@mail.vn", "server-register"],
-                              capture_output=True, text=True, timeout=90, cwd=shots)
-        assert '"registered":true' in done.stdout, done.stdout + done.stderr
+        done = run_wine(wine, [probe, "register", "Wine01", "p&ss=1%", "wine@mail.vn", "server-register"], 90,
+                        cwd=shots)
+        assert '"registered":true' in done, done
         stored = accounts(server.root)
         assert stored["Wine01"][0] == "wine@mail.vn" and nacl.pwhash.verify(stored["Wine01"][1].encode(), b"p&ss=1%")
         log = server.output()
@@ -472,7 +471,21 @@ def launcher_updates_and_registers_against_the_real_server(ctx):
     finally:
         launcher.kill()
         launcher.wait()
-        subprocess.run([wine, "cmd", "/c", "taskkill", "/f", "/im", "Launcher.exe"], capture_output=True, timeout=60)
+        run_wine(wine, ["cmd", "/c", "taskkill", "/f", "/im", "Launcher.exe"], 60)
+
+
+def run_wine(wine, args, timeout, cwd=None):
+    """Runs a Windows program; its output goes through a file, since Wine's own services
+    may inherit a pipe and hold it open after the program has ended."""
+    with tempfile.TemporaryFile() as out:
+        process = subprocess.Popen([wine, *args], stdout=out, stderr=subprocess.STDOUT, cwd=cwd)
+        try:
+            process.wait(timeout)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()
+        out.seek(0)
+        return out.read().decode("utf-8", "replace")
 
 
 class Skip(Exception):
