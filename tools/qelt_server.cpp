@@ -70,6 +70,7 @@ constexpr int kMaxBodySeconds = 20;
 // Request line and headers of one request, plus the body buffer, live in this much memory.
 constexpr size_t kConnectionMemory = 16384;
 constexpr size_t kMaxQueuedHashes = 256;
+constexpr uint64_t kSmallFile = 16384;
 constexpr int kProbeIntervalMs = 2000;
 constexpr int kProbeTimeoutMs = 1000;
 constexpr int kShutdownGraceSeconds = 15;
@@ -373,14 +374,12 @@ const char* ContentType(const std::string& path) {
 // open file, and the bytes sent are read from it, so a file replaced meanwhile goes out
 // whole in its old version.
 MHD_Result ServeFile(MHD_Connection* connection, Request* r, const ServedPath& path) {
-    const std::string full = g_Options.Root + "/" + path.Relative;
-    const int fd = open(full.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    const int fd = OpenServedFile(g_Options.Root, path);
     if (fd < 0) {
         return NotFound(connection, r);
     }
     struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
-        !OpenedInside(fd, g_Options.Root, path.Top)) {
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         close(fd);
         return NotFound(connection, r);
     }
@@ -428,7 +427,21 @@ MHD_Result ServeFile(MHD_Connection* connection, Request* r, const ServedPath& p
             case RangeResult::Ignored: break;
             }
         }
-        if (response == nullptr) {
+        if (response == nullptr && length <= kSmallFile) {
+            // Small files (the status, the manifest) go out with their headers in one send.
+            void* bytes = malloc(length > 0 ? length : 1);
+            const ssize_t got =
+                bytes != nullptr ? pread(fd, bytes, length, static_cast<off_t>(first)) : -1;
+            close(fd);
+            if (got != static_cast<ssize_t>(length)) {
+                free(bytes);
+                return MHD_NO;
+            }
+            response = MHD_create_response_from_buffer(length, bytes, MHD_RESPMEM_MUST_FREE);
+            if (response == nullptr) {
+                free(bytes);
+            }
+        } else if (response == nullptr) {
             // The response owns fd from here and closes it when it is destroyed.
             response =
                 MHD_create_response_from_fd_at_offset64(length, fd, static_cast<int64_t>(first));
