@@ -242,7 +242,15 @@ def status_follows_the_game_server(ctx):
 
 @test
 def registration_rules_duplicates_and_stored_hash(ctx):
-    server = ctx.server()
+    # The hook sees each new account once it is committed, and only those.
+    hook = os.path.join(ctx.base, "hook.sh")
+    with open(hook, "w") as f:
+        f.write('#!/bin/sh\n/usr/bin/python3 -c "import sqlite3, sys; '
+                'print(sys.argv[1], sqlite3.connect(sys.argv[2]).execute(\'SELECT count(*) FROM accounts '
+                'WHERE account = ?\', (sys.argv[1],)).fetchone()[0])" "$1" "%s" >>"%s"\n'
+                % (os.path.join(ctx.root, "qelt.db"), os.path.join(ctx.base, "hook.txt")))
+    os.chmod(hook, 0o755)
+    server = ctx.server("--on-register", hook)
     status, text = server.register("Player7", "p&ss=1%", "p@mail.vn", headers={"X-Real-IP": "10.9.9.9"})
     assert status == 200 and text == "Đăng ký thành công! Bạn có thể vào game ngay.", (status, text)
     status, text = server.register("pLAYER7", "other12", "x@y.z")
@@ -302,6 +310,13 @@ def registration_rules_duplicates_and_stored_hash(ctx):
     except nacl.exceptions.InvalidkeyError:
         pass
     assert os.stat(os.path.join(server.root, "qelt.db")).st_mode & 0o077 == 0
+    deadline = time.monotonic() + 10
+    seen = []
+    while time.monotonic() < deadline and len(seen) < 2:
+        time.sleep(0.1)
+        if os.path.exists(os.path.join(ctx.base, "hook.txt")):
+            seen = sorted(open(os.path.join(ctx.base, "hook.txt")).read().split("\n")[:-1])
+    assert seen == ["Player7 1", "Viet60 1"], seen
     # Without --trusted-proxy the header names nobody: the log shows the peer.
     assert "10.9.9.9" not in server.output() and '127.0.0.1 "POST /launcher/register" 200' in server.output()
 
