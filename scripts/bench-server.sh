@@ -73,11 +73,12 @@ wrk_run() {
         /Requests\/sec/ { rps = $2 }
         /Transfer\/sec/ { rate = bytes($2) }
         / 99%/ { p99 = ms($2) }
-        END { printf "%.0f %.2f %.0f\n", rps, p99, rate }' "$work/wrk.out"
+        END { printf "%.2f %.2f %.0f\n", rps, p99, rate }' "$work/wrk.out"
 }
 
 # compare NAME PATH [wrk options]: qelt-server and nginx in alternating order, $rounds
-# times each, so that other load on the machine falls on both; the best run of each counts.
+# times each, so that other load on the machine falls on both; the run of each with the
+# highest transfer rate counts.
 compare() {
     local name=$1 path=$2 round best_q="0 0 0" best_n="0 0 0" out
     shift 2
@@ -86,16 +87,16 @@ compare() {
             [ $((round % 2)) -eq 0 ] && server=$([ $server = q ] && echo n || echo q)
             if [ $server = q ]; then
                 out=$(wrk_run "http://127.0.0.1:$qport$path" "$@")
-                [ "${out%% *}" -gt "${best_q%% *}" ] && best_q=$out
+                [ "${out##* }" -gt "${best_q##* }" ] && best_q=$out
             else
                 out=$(wrk_run "http://127.0.0.1:$nport$path" "$@")
-                [ "${out%% *}" -gt "${best_n%% *}" ] && best_n=$out
+                [ "${out##* }" -gt "${best_n##* }" ] && best_n=$out
             fi
         done
     done
     echo "$best_q $best_n" | awk -v name="$name" '{
-        printf "%-26s qelt %8d req/s p99 %7.2f ms %8.1f MB/s | nginx %8d req/s p99 %7.2f ms %8.1f MB/s | ratio %.2f\n",
-            name, $1, $2, $3 / 1048576, $4, $5, $6 / 1048576, ($4 > 0 ? $1 / $4 : 0) }'
+        printf "%-26s qelt %9.1f req/s p99 %7.2f ms %7.1f MB/s | nginx %9.1f req/s p99 %7.2f ms %7.1f MB/s | ratio %.2f\n",
+            name, $1, $2, $3 / 1048576, $4, $5, $6 / 1048576, ($6 > 0 ? $3 / $6 : 0) }'
 }
 
 rounds=${2:-3}
