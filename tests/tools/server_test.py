@@ -250,7 +250,7 @@ def registration_rules_duplicates_and_stored_hash(ctx):
                 'WHERE account = ?\', (sys.argv[1],)).fetchone()[0])" "$1" "%s" >>"%s"\n'
                 % (os.path.join(ctx.root, "qelt.db"), os.path.join(ctx.base, "hook.txt")))
     os.chmod(hook, 0o755)
-    server = ctx.server("--on-register", hook)
+    server = ctx.server("--on-register", hook, "--timeout", "3")
     status, text = server.register("Player7", "p&ss=1%", "p@mail.vn", headers={"X-Real-IP": "10.9.9.9"})
     assert status == 200 and text == "Đăng ký thành công! Bạn có thể vào game ngay.", (status, text)
     status, text = server.register("pLAYER7", "other12", "x@y.z")
@@ -384,6 +384,9 @@ def kill9_during_a_burst_loses_no_acknowledged_account(ctx):
     assert len(acknowledged) >= 100, len(acknowledged)
     # A new instance opens the database after the crash and finds every acknowledged row.
     again = ctx.server("--register-limit", "0")
+    db = sqlite3.connect(os.path.join(again.root, "qelt.db"))
+    assert db.execute("PRAGMA journal_mode").fetchone()[0] == "wal"
+    db.close()
     stored = accounts(again.root)
     missing = [name for name in acknowledged if name not in stored]
     assert not missing, missing
@@ -522,8 +525,14 @@ class Context:
         return server
 
     def close(self):
+        """Stops every server; a server that did not exit 0 (crash, sanitizer report) or
+        by the test's own SIGKILL fails the test."""
+        failed = []
         for server in self.servers:
-            server.stop()
+            code = server.stop()
+            if code not in (0, -signal.SIGKILL):
+                failed.append("server exited %s:\n%s" % (code, server.output()[-3000:]))
+        return failed
 
 
 def main():
@@ -554,7 +563,9 @@ def main():
             except Exception:
                 outcome = ("failure", traceback.format_exc())
             finally:
-                ctx.close()
+                stopped = ctx.close()
+                if stopped and outcome is None:
+                    outcome = ("failure", "\n".join(stopped))
         seconds = time.monotonic() - started
         word = "OK" if outcome is None else outcome[0].upper()
         print("[ %7s ] %s (%.1f s)" % (word, function.__name__, seconds), flush=True)
