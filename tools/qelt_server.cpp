@@ -303,6 +303,7 @@ void CreateAccount(Request* r) {
         break;
     }
     sodium_memzero(&r->Form.Password[0], r->Form.Password.size());
+    sodium_memzero(&r->Body[0], r->Body.size());
 }
 
 void HashWorker() {
@@ -336,8 +337,9 @@ bool QueueHash(Request* r) {
 // ---- responses ----
 
 MHD_Result Answer(MHD_Connection* connection, Request* r, int status, const char* text) {
+    // Copied: a refusal text may live in the request, which can end before the response.
     MHD_Response* response = MHD_create_response_from_buffer(strlen(text), const_cast<char*>(text),
-                                                             MHD_RESPMEM_PERSISTENT);
+                                                             MHD_RESPMEM_MUST_COPY);
     if (response == nullptr) {
         return MHD_NO;
     }
@@ -484,8 +486,12 @@ void IdentifyClient(MHD_Connection* connection, Request* r) {
         inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(peer)->sin_addr, r->Client,
                   sizeof r->Client);
     } else if (peer->sa_family == AF_INET6) {
-        inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(peer)->sin6_addr, r->Client,
-                  sizeof r->Client);
+        const in6_addr& a6 = reinterpret_cast<const sockaddr_in6*>(peer)->sin6_addr;
+        if (IN6_IS_ADDR_V4MAPPED(&a6)) { // an IPv4 client of a dual-stack socket
+            inet_ntop(AF_INET, &a6.s6_addr[12], r->Client, sizeof r->Client);
+        } else {
+            inet_ntop(AF_INET6, &a6, r->Client, sizeof r->Client);
+        }
     }
     for (const std::string& proxy : g_Options.TrustedProxies) {
         if (proxy != r->Client) {
@@ -806,7 +812,8 @@ int main(int argc, char** argv) {
         a6->sin6_family = AF_INET6;
         a6->sin6_port = htons(static_cast<uint16_t>(g_Options.Port));
         inet_pton(AF_INET6, g_Options.Listen.c_str(), &a6->sin6_addr);
-        flags |= MHD_USE_IPv6;
+        // "::" takes IPv4 clients too; any other IPv6 address only its own.
+        flags |= g_Options.Listen == "::" ? MHD_USE_DUAL_STACK : MHD_USE_IPv6;
     } else {
         auto* a4 = reinterpret_cast<sockaddr_in*>(&address);
         a4->sin_family = AF_INET;
