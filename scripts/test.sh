@@ -54,7 +54,7 @@ layer_check_refuses() { # the layer check must itself fail on what it is there t
 }
 
 mkdir -p build
-rm -rf build/host/test-results build/windows-x64/test-results
+rm -rf build/host/test-results build/windows-x64/test-results build/tools/test-results
 rm -f build/host/Testing/Temporary/LastTestsFailed.log build/windows-x64/Testing/Temporary/LastTestsFailed.log
 
 check "host build" build_preset host
@@ -63,6 +63,7 @@ check "windows-x86 build" build_preset windows-x86
 check "tools build" build_preset tools
 check "Launcher.exe (x86) imports only system DLLs" only_system_dlls build/windows-x86/Launcher.exe i686-w64-mingw32-objdump
 check "Launcher.exe (x64) imports only system DLLs" only_system_dlls build/windows-x64/Launcher.exe x86_64-w64-mingw32-objdump
+check "qelt-pack extractor (x86) imports only system DLLs" only_system_dlls build/tools/qelt-pack-stub-x86.exe i686-w64-mingw32-objdump
 check "CRC-32 folding keeps vectors in registers (x64)" bash scripts/check-vector-spills.sh build/windows-x64 x86_64-w64-mingw32-objdump
 check "CRC-32 folding keeps vectors in registers (x86)" bash scripts/check-vector-spills.sh build/windows-x86 i686-w64-mingw32-objdump
 check "clang-format" format_clean
@@ -73,6 +74,17 @@ if [ -d build/host ]; then
     ctest --test-dir build/host --output-on-failure
 fi
 
+# qelt-server, black box against the tools build; its results join the summary line.
+# qelt_server_tests SUITE [ARGS]: its cases are counted from SUITE.xml; a run that leaves
+# no results (a crash) counts as one failure.
+qelt_server_tests() {
+    local suite=$1
+    shift
+    /usr/bin/python3 tests/tools/server_test.py build/tools "$@" ||
+        [ -f "build/tools/test-results/$suite.xml" ] || extra_failed=$((extra_failed + 1))
+}
+qelt_server_tests qelt_server_tests
+
 source scripts/wine-env.sh
 source scripts/xvfb.sh
 if [ -d build/windows-x64 ] && qelt_xvfb_start; then
@@ -81,10 +93,16 @@ if [ -d build/windows-x64 ] && qelt_xvfb_start; then
     # Start Wine's own services now, so they do not hold CTest's output pipes open.
     "$QELT_WINE" cmd /c exit 0 </dev/null >/dev/null 2>&1
     ctest --test-dir build/windows-x64 --output-on-failure
+    # The first-run package from qelt-pack, black box under Wine (tools + windows-x64 builds).
+    check "qelt-pack package installs a client through the launcher's first run" \
+        bash tests/tools/pack_test.sh install
+    check "qelt-pack package truncated, altered or escaping leaves nothing behind" \
+        bash tests/tools/pack_test.sh damaged
+    QELT_WINE=$QELT_WINE qelt_server_tests qelt_server_launcher_tests -k launcher --launcher build/windows-x64
     qelt_wineserver_stop
     qelt_xvfb_stop
 else
     extra_failed=$((extra_failed + 1))
 fi
 
-EXTRA_PASSED=$extra_passed EXTRA_FAILED=$extra_failed bash scripts/summarize.sh build/host build/windows-x64
+EXTRA_PASSED=$extra_passed EXTRA_FAILED=$extra_failed bash scripts/summarize.sh build/host build/windows-x64 build/tools
