@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds every preset and runs every test layer: native unit tests (ASan + UBSan), the
 # Win32 tests and the end-to-end tests under Wine + Xvfb, the i686 release build, the
-# import check, the CRC-32 folding code's register check and the format check. Ends with
-# "N passed, N failed".
+# import check, the CRC-32 folding code's register check, the format check and the layer
+# check. Ends with "N passed, N failed".
 set -u
 cd "$(dirname "$0")/.."
 root=$(pwd)
