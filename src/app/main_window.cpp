@@ -10,7 +10,8 @@
 #include "ui/draw.h"
 #include "ui/draw_win.h"
 #include "ui/layout_win.h"
-#include "update/update_worker.h"
+#include "ui/window_ops.h"
+#include "update/update_texts.h"
 
 namespace {
 
@@ -61,7 +62,11 @@ LRESULT OnCreate(HWND window, const CREATESTRUCTA* create) {
                                kCloseId);
     SetControlFont(close, g_Launcher.ButtonFont);
 
-    StartUpdateWorker();
+    // A launcher whose worker cannot start still lets the player into the game.
+    if (!StartUpdateWorker()) {
+        SetStatus(kTextUpdateCouldNotRun);
+        EnableConnect(true);
+    }
     return 0;
 }
 

@@ -10,8 +10,10 @@ constexpr size_t kStatusTextCapacity = 512;
 // printf-style formatting into out (cap bytes). Returns false, leaving out empty, when the
 // result would not fit or the format fails; nothing is ever written past cap.
 bool FormatText(char* out, size_t cap, const char* format, ...)
-#if defined(__GNUC__)
-    __attribute__((format(gnu_printf, 3, 4)))
+#if defined(__clang__)
+    __attribute__((format(printf, 3, 4)))
+#elif defined(__GNUC__)
+    __attribute__((format(gnu_printf, 3, 4))) // mingw's printf checks would be Microsoft's
 #endif
     ;
 

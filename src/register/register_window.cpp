@@ -1,7 +1,9 @@
 // Registration window: four edit fields on rounded panels, two owner-drawn buttons, a
-// message line, and a close glyph; Enter submits and Escape closes through the dialog
-// keyboard handling of the opener's loop.
+// message line, and a close glyph; Enter submits (cancels on "Hủy") and Escape closes
+// through the dialog keyboard handling of the opener's loop.
 #include "register/register_window.h"
+
+#include <windowsx.h>
 
 #include "register/register_status.h"
 #include "register/register_texts.h"
@@ -82,7 +84,7 @@ LRESULT OnCommand(HWND window, WPARAM wParam) {
 }
 
 LRESULT OnLeftButtonDown(HWND window, LPARAM lParam) {
-    POINT point = {static_cast<LONG>(LOWORD(lParam)), static_cast<LONG>(HIWORD(lParam))};
+    POINT point = {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
     const RECT closeGlyph = ToRect(kRegisterCloseGlyphRect);
     if (PtInRect(&closeGlyph, point)) {
         DestroyWindow(window);
@@ -91,6 +93,14 @@ LRESULT OnLeftButtonDown(HWND window, LPARAM lParam) {
         SendMessageW(window, WM_NCLBUTTONDOWN, HTCAPTION, 0);
     }
     return 0;
+}
+
+// Enter clicks the default button. On "Hủy" that must be "Hủy" itself: a player who moved
+// there to give up would otherwise send the account.
+LRESULT OnGetDefaultId(HWND window) {
+    const HWND focus = GetFocus();
+    const bool onCancel = focus != nullptr && focus == GetDlgItem(window, kRegisterCancelId);
+    return MAKELRESULT(onCancel ? kRegisterCancelId : kRegisterSubmitId, DC_HASDEFID);
 }
 
 } // namespace
@@ -143,7 +153,7 @@ LRESULT CALLBACK RegisterWndProc(HWND window, UINT message, WPARAM wParam, LPARA
     case WM_DRAWITEM: DrawOwnerButton(reinterpret_cast<DRAWITEMSTRUCT*>(lParam)); return TRUE;
     case WM_COMMAND: return OnCommand(window, wParam);
     case WM_LBUTTONDOWN: return OnLeftButtonDown(window, lParam);
-    case DM_GETDEFID: return MAKELRESULT(kRegisterSubmitId, DC_HASDEFID);
+    case DM_GETDEFID: return OnGetDefaultId(window);
     default: return DefWindowProcW(window, message, wParam, lParam);
     }
 }
@@ -171,7 +181,12 @@ LRESULT RunRegisterDialog(HWND mainWindow) {
         // window arriving meanwhile are dispatched here too.
         MSG message;
         while (IsWindow(dialog)) {
-            if (GetMessageW(&message, nullptr, 0, 0) <= 0) {
+            const BOOL got = GetMessageW(&message, nullptr, 0, 0);
+            if (got <= 0) {
+                // The main loop must see the quit request too, or the launcher never ends.
+                if (got == 0) {
+                    PostQuitMessage(static_cast<int>(message.wParam));
+                }
                 break;
             }
             if (!IsDialogMessageW(dialog, &message)) {

@@ -9,7 +9,7 @@
 #include "base/utf.h"
 #include "register/register_texts.h"
 
-const RegisterField kRegisterFields[kRegisterFieldCount] = {
+constexpr RegisterField kRegisterFields[kRegisterFieldCount] = {
     {u"Tài khoản", 1101, 10, 0, 32, "account"},
     {u"Mật khẩu", 1102, 10, kEditPasswordStyle, 64, "password"},
     {u"Nhập lại", 1103, 10, kEditPasswordStyle, 64, nullptr},
@@ -18,8 +18,19 @@ const RegisterField kRegisterFields[kRegisterFieldCount] = {
 
 namespace {
 
-// A value's UTF-8 bytes: fields are read into at most 128 UTF-16 units, 3 bytes each.
-constexpr size_t kFormValueUtf8Capacity = 512;
+// A value's UTF-8 bytes: a field is read into at most kRegisterReadCapacity UTF-16 units,
+// each at most 3 bytes in UTF-8 (a surrogate pair is 2 units for 4 bytes).
+constexpr size_t kFormValueUtf8Capacity = 4 * kRegisterReadCapacity;
+
+constexpr bool ReadCapacitiesFit() {
+    for (const RegisterField& field : kRegisterFields) {
+        if (field.ReadCapacity > kRegisterReadCapacity || field.ReadCapacity == 0) {
+            return false;
+        }
+    }
+    return true;
+}
+static_assert(ReadCapacitiesFit(), "every field is read into a kRegisterReadCapacity buffer");
 
 bool IsAsciiAlnum(char16_t c) {
     return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9');

@@ -7,6 +7,7 @@
 #include "net/atomic_write.h"
 #include "net/http_request.h"
 #include "system/launcher_state.h"
+#include "system/start_program.h"
 #include "ui/window_ops.h"
 #include "update/update_texts.h"
 #include "update/update_timings.h"
@@ -81,8 +82,8 @@ bool EnsureGameData() {
     PROCESS_INFORMATION process = {};
     if (!FormatText(commandLine, sizeof commandLine, "\"%s\" -o\"%s\" -y", packagePath,
                     g_Launcher.LauncherDir) ||
-        !CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                        g_Launcher.LauncherDir, &startup, &process)) {
+        !StartProgram(nullptr, commandLine, CREATE_NO_WINDOW, g_Launcher.LauncherDir, &startup,
+                      &process)) {
         SetStatus(kTextGameDataStartFailed);
         DeleteFileA(packagePath);
         return false;

@@ -1,11 +1,12 @@
 // The patch loop: check every entry by CRC-32, hand a changed launcher to the self-update,
-// then download and write every other changed file, stopping at the first failure.
+// then download, verify and write every other changed file, stopping at the first failure.
 #include "update/patch_loop.h"
 
 #include <windows.h>
 
 #include "base/paths.h"
 #include "base/text.h"
+#include "crc32/crc32.h"
 #include "net/atomic_write.h"
 #include "net/http_request.h"
 #include "system/launcher_state.h"
@@ -62,7 +63,10 @@ PatchResult DownloadOne(const ManifestEntry& entry, int position, int count) {
                    entry.Path.c_str())) {
         status = HttpRequest(url, body, label, nullptr);
     }
-    if (status != 200) {
+    // A 200 is not proof of the right bytes: a proxy's page, a stale file on the server or a
+    // chunked body cut short all arrive as 200. Only the manifest's checksum may replace a
+    // player's file.
+    if (status != 200 || BufferChecksum(body.data(), body.size()) != entry.Crc) {
         FormatText(text, sizeof text, kFormatDownloadFailed, entry.Path.c_str());
         SetStatus(text);
         return PatchResult::DownloadFailed;

@@ -16,6 +16,12 @@
 #include "system/launcher_state.h"
 #include "window_environment.h"
 
+// This program has the real window operations but no update worker: the tests own every
+// change of the window.
+bool StartUpdateWorker() {
+    return true;
+}
+
 namespace {
 
 // What the worker thread saw right after each call returned.
