@@ -42,6 +42,8 @@ void EnableRegister(bool enabled) {
 void RequestClose() {
     Record(WindowOp::Close, nullptr, 0);
 }
+// Every call is recorded at once, so nothing waits for the main thread.
+void ApplyPendingWindowOps() {}
 
 std::vector<RecordedOp> RecordedOps() {
     Recorder& r = TheRecorder();
