@@ -94,7 +94,7 @@ class WindowOpsTest : public ::testing::Test {
         // once and ends; it is let finish, and the window put back as created, so that a test
         // sees only its own worker's calls.
         const DWORD start = GetTickCount();
-        while (ReadWindow().status.empty() && GetTickCount() - start < 10000) {
+        while (ReadWindow().status.empty() && GetTickCount() - start < 2000) {
             HandleWaitingMessages();
             Sleep(1);
         }
