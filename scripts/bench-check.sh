@@ -10,7 +10,7 @@ runs=${1:-3}
 launcher=${2:-}
 
 bash scripts/deps.sh bench
-cmake --preset windows-x64 >build/configure-windows-x64.log 2>&1 || { cat build/configure-windows-x64.log; exit 1; }
+cmake --preset windows-x64 -DQELT_BUILD_BENCH=ON >build/configure-windows-x64.log 2>&1 || { cat build/configure-windows-x64.log; exit 1; }
 cmake --build --preset windows-x64 -j 2 --target Launcher qelt_check_bench >/dev/null
 [ -n "$launcher" ] || launcher=build/windows-x64/Launcher.exe
 bench_exe=build/windows-x64/bench/qelt_check_bench.exe

@@ -9,7 +9,7 @@ mib=${1:-256}
 runs=${2:-3}
 
 bash scripts/deps.sh bench
-cmake --preset windows-x64 >build/configure-windows-x64.log 2>&1 || { cat build/configure-windows-x64.log; exit 1; }
+cmake --preset windows-x64 -DQELT_BUILD_BENCH=ON >build/configure-windows-x64.log 2>&1 || { cat build/configure-windows-x64.log; exit 1; }
 cmake --build --preset windows-x64 -j 2 --target qelt_http_bench qelt_http_window_bench >/dev/null
 bench_exe=build/windows-x64/bench/qelt_http_bench.exe
 window_exe=build/windows-x64/bench/qelt_http_window_bench.exe

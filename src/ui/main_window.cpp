@@ -11,7 +11,7 @@
 #include "ui/draw_style.h"
 #include "ui/game_launch.h"
 #include "ui/window_ops.h"
-#include "update/update_worker.h"
+#include "update/update_texts.h"
 
 namespace {
 
@@ -66,7 +66,11 @@ LRESULT OnCreate(HWND window, const CREATESTRUCTA* create) {
                                kCloseId);
     SetControlFont(close, g_Launcher.ButtonFont);
 
-    StartUpdateWorker();
+    // A launcher whose worker cannot start still lets the player into the game.
+    if (!StartUpdateWorker()) {
+        SetStatus(kTextUpdateCouldNotRun);
+        EnableConnect(true);
+    }
     return 0;
 }
 
@@ -172,7 +176,12 @@ LRESULT RunRegisterDialog(HWND mainWindow) {
         // window arriving meanwhile are dispatched here too.
         MSG message;
         while (IsWindow(dialog)) {
-            if (GetMessageW(&message, nullptr, 0, 0) <= 0) {
+            const BOOL got = GetMessageW(&message, nullptr, 0, 0);
+            if (got <= 0) {
+                // The main loop must see the quit request too, or the launcher never ends.
+                if (got == 0) {
+                    PostQuitMessage(static_cast<int>(message.wParam));
+                }
                 break;
             }
             if (!IsDialogMessageW(dialog, &message)) {

@@ -1,5 +1,5 @@
 // The patch loop: check every entry by CRC-32, hand a changed launcher to the self-update,
-// then download and write every other changed file, stopping at the first failure.
+// then download, verify and write every other changed file, stopping at the first failure.
 #include "update/patch_loop.h"
 
 #include <windows.h>
@@ -8,6 +8,7 @@
 #include "net/atomic_write.h"
 #include "net/http_request.h"
 #include "ui/window_ops.h"
+#include "update/crc32.h"
 #include "update/file_checksum.h"
 #include "update/self_update.h"
 #include "update/update_rules.h"
@@ -142,7 +143,10 @@ PatchResult DownloadOne(const ManifestEntry& entry, int position, int count) {
                    entry.Path.c_str())) {
         status = HttpRequest(url, body, label, nullptr);
     }
-    if (status != 200) {
+    // A 200 is not proof of the right bytes: a proxy's page, a stale file on the server or a
+    // chunked body cut short all arrive as 200. Only the manifest's checksum may replace a
+    // player's file.
+    if (status != 200 || BufferChecksum(body.data(), body.size()) != entry.Crc) {
         FormatText(text, sizeof text, kFormatDownloadFailed, entry.Path.c_str());
         SetStatus(text);
         return PatchResult::DownloadFailed;

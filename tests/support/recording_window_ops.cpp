@@ -27,6 +27,8 @@ void Record(WindowOp op, const char* text, int value) {
 
 } // namespace
 
+bool g_WorkerStartSucceeds = true;
+
 void SetStatus(const char* text) {
     Record(WindowOp::Status, text, 0);
 }
@@ -44,6 +46,10 @@ void RequestClose() {
 }
 // Every call is recorded at once, so nothing waits for the main thread.
 void ApplyPendingWindowOps() {}
+// No worker: a test that creates the main window owns every change of the window.
+bool StartUpdateWorker() {
+    return g_WorkerStartSucceeds;
+}
 
 std::vector<RecordedOp> RecordedOps() {
     Recorder& r = TheRecorder();

@@ -6,6 +6,7 @@
 
 #include "app/launcher_state.h"
 #include "update/patch_loop.h"
+#include "test_files.h"
 #include "update/update_texts.h"
 #include "update_fixture.h"
 
@@ -169,6 +170,35 @@ TEST_F(UpdateWorkerTest, TruncatedBodyWritesNothing) {
     EXPECT_EQ(Get("a.txt"), "previous");
     EXPECT_FALSE(Exists("a.txt.part"));
     EXPECT_EQ(Ops().back(), "status:Tai that bai: a.txt");
+}
+
+// Bodies that came with status 200 but are not the manifest's bytes: a stale or foreign
+// file, and a chunked body whose connection closed early (read as complete under Wine).
+// Each ends the run as a failed download and leaves the player's file and folder alone.
+TEST_F(UpdateWorkerTest, BodyThatDoesNotMatchTheManifestIsNotWritten) {
+    std::string whole(65536, '\0');
+    for (size_t i = 0; i < whole.size(); ++i) {
+        whole[i] = static_cast<char>(i * 7 + i / 251);
+    }
+    ScriptedResponse stale;
+    stale.Body = "<html>captive portal</html>";
+    ScriptedResponse cutChunked;
+    cutChunked.Body = whole;
+    cutChunked.Chunked = true;
+    cutChunked.CloseAfterBytes = 40000;
+    CreateDirectoryA(Path("data").c_str(), nullptr);
+    for (const ScriptedResponse& answer : {stale, cutChunked}) {
+        ClearRecordedOps();
+        Put("data\\a.bin", "previous");
+        server_.SetBody("/launcher/manifest.txt", Line("data/a.bin", whole));
+        server_.SetResponse("/patch/data/a.bin", answer);
+        EXPECT_EQ(RunUpdateSequence(), UpdateOutcome::DownloadFailed);
+        EXPECT_TRUE(Get("data\\a.bin") == "previous") << "the player's file was replaced";
+        EXPECT_EQ(ListFolder(Path("data")), (Lines{"a.bin"}));
+        const Lines ops = Ops();
+        EXPECT_EQ(ops.back(), "status:Tai that bai: data/a.bin");
+        EXPECT_EQ(std::count(ops.begin(), ops.end(), "connect:1"), 0);
+    }
 }
 
 TEST_F(UpdateWorkerTest, LocalPathThatIsAFolderCannotBeWritten) {
