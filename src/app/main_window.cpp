@@ -123,6 +123,12 @@ LRESULT OnTimer(HWND window) {
     return 0;
 }
 
+// Calls from the update worker waiting to be carried out on this thread.
+LRESULT OnWindowOps() {
+    ApplyPendingWindowOps();
+    return 0;
+}
+
 LRESULT OnDestroy() {
     PostQuitMessage(0);
     return 0;
@@ -138,6 +144,7 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     case WM_COMMAND: return OnCommand(window, LOWORD(wParam));
     case WM_TIMER: return OnTimer(window);
     case WM_DESTROY: return OnDestroy();
+    case kWindowOpsMessage: return OnWindowOps();
     default: return DefWindowProcA(window, message, wParam, lParam);
     }
 }

@@ -6,6 +6,7 @@
 
 #include "system/launcher_state.h"
 #include "test_files.h"
+#include "update/patch_loop.h"
 #include "update/update_texts.h"
 #include "update/update_timings.h"
 #include "update_fixture.h"
@@ -60,6 +61,64 @@ TEST_F(UpdateWorkerTest, AllFilesCurrentDownloadsNothing) {
                             "progress:50", "status:Dang kiem tra data/b.bmd (2/2)", "progress:100",
                             "status:Client da moi nhat", "progress:100"}));
     EXPECT_EQ(Paths(), (Lines{"/launcher/manifest.txt"}));
+}
+
+// The check phase reads ahead on other threads; what it shows and what it finds must not
+// depend on that. Many more entries than it reads ahead, mixing current, changed, missing,
+// locked and folder entries and a file of many pieces, give texts and positions in
+// manifest order and exactly the changed entries, in manifest order.
+TEST_F(UpdateWorkerTest, CheckPhaseReadAheadKeepsTextsAndFindingsInOrder) {
+    constexpr int kCount = 300;
+    std::string manifest;
+    std::vector<std::string> changed;
+    HANDLE locked = INVALID_HANDLE_VALUE;
+    for (int i = 0; i < kCount; ++i) {
+        const std::string path = "f" + std::to_string(i) + ".bin";
+        std::string content = "content " + std::to_string(i);
+        if (i == 150) {
+            content.assign(200000, static_cast<char>('a' + i % 26)); // seven pieces
+        }
+        manifest += Line(path, content);
+        switch (i % 5) {
+        case 0: Put(path, content); break;
+        case 1: Put(path, content + "!"); break;
+        case 2: break; // missing
+        case 3: CreateDirectoryA(Path(path).c_str(), nullptr); break;
+        case 4:
+            Put(path, content);
+            if (i == 299) { // current, but held without shared reading
+                locked = CreateFileA(Path(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr);
+                ASSERT_NE(locked, INVALID_HANDLE_VALUE);
+            }
+            break;
+        }
+        if (i % 5 == 1 || i % 5 == 2 || i % 5 == 3 || i == 299) {
+            changed.push_back(path);
+        }
+    }
+    std::vector<ManifestEntry> entries =
+        ParseManifest(manifest.data(), manifest.size(), g_Launcher.LauncherDir);
+    ASSERT_EQ(entries.size(), static_cast<size_t>(kCount));
+    std::vector<ManifestEntry> found;
+    // The first changed file is not on the server, so the run stops at its download.
+    EXPECT_EQ(RunPatchLoop(entries, &found), PatchResult::DownloadFailed);
+    CloseHandle(locked);
+
+    Lines expected;
+    for (int i = 0; i < kCount; ++i) {
+        expected.push_back("status:Dang kiem tra f" + std::to_string(i) + ".bin (" +
+                           std::to_string(i + 1) + "/" + std::to_string(kCount) + ")");
+        expected.push_back("progress:" + std::to_string(100 * (i + 1) / kCount));
+    }
+    Lines ops = Ops();
+    ASSERT_GE(ops.size(), expected.size());
+    EXPECT_EQ(Lines(ops.begin(), ops.begin() + static_cast<ptrdiff_t>(expected.size())), expected);
+    Lines foundPaths;
+    for (const ManifestEntry& entry : found) {
+        foundPaths.push_back(entry.Path);
+    }
+    EXPECT_EQ(foundPaths, changed);
 }
 
 TEST_F(UpdateWorkerTest, ThreeChangedFilesIncludingNewNestedFolder) {
