@@ -72,4 +72,10 @@ else
     extra_failed=$((extra_failed + 1))
 fi
 
-EXTRA_PASSED=$extra_passed EXTRA_FAILED=$extra_failed bash scripts/summarize.sh build/host build/windows-x64
+# The scaled deployment: nginx, two server instances and PostgreSQL, the launcher through it.
+if ! bash tests/deploy/run.sh; then
+    grep -qs '<failure' build/deploy/test-results/*.xml || extra_failed=$((extra_failed + 1))
+fi
+
+EXTRA_PASSED=$extra_passed EXTRA_FAILED=$extra_failed bash scripts/summarize.sh build/host build/windows-x64 \
+    build/deploy
