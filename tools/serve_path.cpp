@@ -1,0 +1,162 @@
+// Request paths to tree files, checked twice: by their text before opening, and by where
+// the opened file really is (symlinks resolved) after.
+#include "serve_path.h"
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+
+namespace {
+
+constexpr size_t kMaxPath = 4096;
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    return -1;
+}
+
+bool ParseNumber(const char* begin, const char* end, uint64_t* value) {
+    if (begin == end || end - begin > 19) {
+        return false;
+    }
+    uint64_t n = 0;
+    for (const char* p = begin; p < end; ++p) {
+        if (*p < '0' || *p > '9') {
+            return false;
+        }
+        n = n * 10 + static_cast<uint64_t>(*p - '0');
+    }
+    *value = n;
+    return true;
+}
+
+} // namespace
+
+bool MapRequestPath(const char* raw, ServedPath* path) {
+    std::string decoded;
+    for (const char* p = raw; *p != '\0'; ++p) {
+        char c = *p;
+        if (c == '%') {
+            if (HexValue(p[1]) < 0 || HexValue(p[2]) < 0) {
+                return false;
+            }
+            c = static_cast<char>(HexValue(p[1]) * 16 + HexValue(p[2]));
+            p += 2;
+            if (c == '\0') {
+                return false;
+            }
+        }
+        decoded.push_back(c == '\\' ? '/' : c);
+        if (decoded.size() > kMaxPath) {
+            return false;
+        }
+    }
+    std::string relative;
+    std::string top;
+    size_t start = 0;
+    while (start <= decoded.size()) {
+        size_t end = decoded.find('/', start);
+        if (end == std::string::npos) {
+            end = decoded.size();
+        }
+        const std::string segment = decoded.substr(start, end - start);
+        start = end + 1;
+        if (segment.empty()) {
+            continue;
+        }
+        if (segment == "." || segment == "..") {
+            return false;
+        }
+        if (top.empty()) {
+            if (segment != "launcher" && segment != "patch" && segment != "downloads") {
+                return false;
+            }
+            top = segment;
+        }
+        if (!relative.empty()) {
+            relative += '/';
+        }
+        relative += segment;
+    }
+    if (top.empty() || relative.size() == top.size()) {
+        return false; // a folder itself: never listed
+    }
+    path->Top = top;
+    path->Relative = relative;
+    return true;
+}
+
+bool OpenedInside(int fd, const std::string& root, const std::string& top) {
+    char base[PATH_MAX];
+    if (realpath((root + "/" + top).c_str(), base) == nullptr) {
+        return false;
+    }
+    char link[64];
+    snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    char opened[PATH_MAX];
+    const ssize_t n = readlink(link, opened, sizeof opened - 1);
+    if (n <= 0) {
+        return false;
+    }
+    opened[n] = '\0';
+    const size_t baseLength = strlen(base);
+    return strncmp(opened, base, baseLength) == 0 && opened[baseLength] == '/';
+}
+
+RangeResult ParseByteRange(const char* header, uint64_t size, uint64_t* first, uint64_t* length) {
+    static const char kUnit[] = "bytes=";
+    if (strncmp(header, kUnit, sizeof kUnit - 1) != 0) {
+        return RangeResult::Ignored;
+    }
+    const char* spec = header + sizeof kUnit - 1;
+    while (*spec == ' ') {
+        ++spec;
+    }
+    const char* end = spec + strlen(spec);
+    while (end > spec && end[-1] == ' ') {
+        --end;
+    }
+    const char* dash = static_cast<const char*>(memchr(spec, '-', static_cast<size_t>(end - spec)));
+    if (dash == nullptr || memchr(spec, ',', static_cast<size_t>(end - spec)) != nullptr) {
+        return RangeResult::Ignored;
+    }
+    uint64_t a = 0;
+    uint64_t b = 0;
+    if (dash == spec) { // the last N bytes
+        if (!ParseNumber(dash + 1, end, &b)) {
+            return RangeResult::Ignored;
+        }
+        if (b == 0 || size == 0) {
+            return RangeResult::Unsatisfiable;
+        }
+        *length = b < size ? b : size;
+        *first = size - *length;
+        return RangeResult::Satisfiable;
+    }
+    if (!ParseNumber(spec, dash, &a)) {
+        return RangeResult::Ignored;
+    }
+    if (dash + 1 == end) {
+        b = size - 1;
+    } else if (!ParseNumber(dash + 1, end, &b) || b < a) {
+        return RangeResult::Ignored;
+    }
+    if (a >= size) {
+        return RangeResult::Unsatisfiable;
+    }
+    if (b >= size) {
+        b = size - 1;
+    }
+    *first = a;
+    *length = b - a + 1;
+    return RangeResult::Satisfiable;
+}
