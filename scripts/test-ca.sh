@@ -8,6 +8,7 @@ name=${2:-Qelt Test CA}
 mkdir -p "$dir"
 chmod 700 "$dir"
 cd "$dir"
+# The address is also named as a DNS name: Wine's WinHTTP matches a host only against those.
 # RSA rather than EC: the oldest clients the launcher meets verify it everywhere.
 openssl req -x509 -newkey rsa:2048 -sha256 -nodes -days 7 -keyout ca.key -out ca.pem \
     -subj "/O=Qelt Launcher tests/CN=$name" \
@@ -16,7 +17,8 @@ openssl req -x509 -newkey rsa:2048 -sha256 -nodes -days 7 -keyout ca.key -out ca
 openssl req -newkey rsa:2048 -sha256 -nodes -keyout server.key -out server.csr \
     -subj "/CN=127.0.0.1" 2>/dev/null
 printf '%s\n' "basicConstraints=CA:FALSE" "keyUsage=critical,digitalSignature,keyEncipherment" \
-    "extendedKeyUsage=serverAuth" "subjectAltName=IP:127.0.0.1,DNS:localhost" >server.ext
+    "extendedKeyUsage=serverAuth" "subjectAltName=IP:127.0.0.1,DNS:127.0.0.1,DNS:localhost" \
+    >server.ext
 openssl x509 -req -sha256 -days 7 -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial \
     -extfile server.ext -out server.pem 2>/dev/null
 rm -f server.csr server.ext ca.srl

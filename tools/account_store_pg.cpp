@@ -74,7 +74,8 @@ PGconn* Connect(const std::string& connInfo, std::string* error) {
         PQfinish(conn);
         return nullptr;
     }
-    if (!CommandOk(conn, "SET synchronous_commit = on", error)) {
+    // Notices ("relation already exists, skipping") are not worth the operator's log.
+    if (!CommandOk(conn, "SET synchronous_commit = on; SET client_min_messages = warning", error)) {
         PQfinish(conn);
         return nullptr;
     }

@@ -172,9 +172,14 @@ class QuietHandler(http.server.SimpleHTTPRequestHandler):
         pass
 
 
+WINE_LOG = os.path.join(ROOT, "build", "deploy", "wine.log")
+
+
 def run_wine(args, env=None, timeout=120):
-    return subprocess.run([WINE] + args, env=env, timeout=timeout, stdin=subprocess.DEVNULL,
-                          capture_output=True, text=True)
+    """Output to a file, never a pipe: Wine's own services may hold a pipe open for long."""
+    with open(WINE_LOG, "a") as log:
+        return subprocess.run([WINE] + args, env=env, timeout=timeout, stdin=subprocess.DEVNULL,
+                              stdout=log, stderr=subprocess.STDOUT)
 
 
 def publish(work):
@@ -214,7 +219,7 @@ def launcher_updates_and_registers_over_https(stack, ctx):
     check(request(rogue.url, "GET", "/launcher/manifest.txt", ca=ctx["rogue_ca"])[0] == 200,
           "the rogue server does not serve the tree to a client that trusts it")
     added = run_wine([os.path.join(WIN, "trust_ca.exe"), "add", windows_path(stack.ca)])
-    check(added.returncode == 0, f"trust_ca add failed: {added.stderr}")
+    check(added.returncode == 0, f"trust_ca add failed (see {WINE_LOG})")
     try:
         env = dict(os.environ, QELT_DEPLOY_URL=stack.url, QELT_DEPLOY_ROGUE_URL=rogue.url,
                    QELT_DEPLOY_PUBLISHED=windows_path(ctx["published"]),

@@ -1,5 +1,5 @@
-// trust_ca.exe: makes this Wine prefix (or Windows machine) trust a test certificate
-// authority for HTTPS, through the CryptoAPI's local-machine Root store, or forgets it.
+// trust_ca.exe: makes this Wine prefix (or Windows user) trust a test certificate authority
+// for HTTPS, through the CryptoAPI's Root store of the current user, or forgets it.
 //   trust_ca add CA.pem      (first drops older certificates with the same subject)
 //   trust_ca remove CA.pem
 #include <windows.h>
@@ -53,18 +53,24 @@ PCCERT_CONTEXT LoadCertificate(const char* path) {
     return certificate;
 }
 
-// Deletes every certificate of store that matches; returns how many went.
-int DeleteMatching(HCERTSTORE store, DWORD findType, const void* findValue) {
-    int deleted = 0;
+// Deletes every certificate of store that matches. The matches are collected first and
+// deleted after the search: deleting while searching a collection store does not end
+// under Wine. Bounded, since a Root store holds a few hundred certificates at most.
+void DeleteMatching(HCERTSTORE store, DWORD findType, const void* findValue) {
+    constexpr size_t kMaxMatches = 64;
+    std::vector<PCCERT_CONTEXT> matches;
     PCCERT_CONTEXT found = nullptr;
-    while ((found = CertFindCertificateInStore(store, X509_ASN_ENCODING, 0, findType, findValue,
+    while (matches.size() < kMaxMatches &&
+           (found = CertFindCertificateInStore(store, X509_ASN_ENCODING, 0, findType, findValue,
                                                found)) != nullptr) {
-        // Deleting frees the context it is given; the search goes on from a copy.
-        if (CertDeleteCertificateFromStore(CertDuplicateCertificateContext(found))) {
-            ++deleted;
-        }
+        matches.push_back(CertDuplicateCertificateContext(found));
     }
-    return deleted;
+    if (found != nullptr) {
+        CertFreeCertificateContext(found);
+    }
+    for (PCCERT_CONTEXT match : matches) {
+        CertDeleteCertificateFromStore(match); // frees match, whatever the result
+    }
 }
 
 } // namespace
@@ -80,8 +86,11 @@ int main(int argc, char** argv) {
     if (certificate == nullptr) {
         return 1;
     }
-    HCERTSTORE store =
-        CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
+    // The user's own registry part of Root: Wine rebuilds the machine's part from the host's
+    // authorities in every process, dropping any other, and a write through the combined
+    // system store lands there.
+    HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_REGISTRY_W, 0, 0,
+                                     CERT_SYSTEM_STORE_CURRENT_USER, L"Root");
     if (store == nullptr) {
         fprintf(stderr, "cannot open the Root store (error %lu)\n", GetLastError());
         CertFreeCertificateContext(certificate);
