@@ -8,7 +8,8 @@
 # it is installed nowhere) and "State: PATH" (shell variables for scripts and tests).
 # Optional environment: QELT_DEPLOY_TREE (serve this update tree instead of a sample),
 # QELT_DEPLOY_INSTANCES (number of instances, default 2), QELT_DEPLOY_BUILD=0 (use the
-# built tools as they are), QELT_DEPLOY_NGINX_PORT (default: a free port).
+# built tools as they are), QELT_DEPLOY_NGINX_PORT (default: a free port),
+# QELT_DEPLOY_NO_LIMITS=1 (no registration limit per address, for benchmarks only).
 set -u
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -98,10 +99,16 @@ pg_url="postgresql://qelt@127.0.0.1:$pg_port/qelt"
 # The instances: each picks a free port and prints its address once ready.
 upstreams=""
 state_instances=""
+register_rate=10r/m
+limit_args=()
+if [ "${QELT_DEPLOY_NO_LIMITS:-}" = 1 ]; then
+    register_rate=100000r/s
+    limit_args=(--register-limit 0)
+fi
 for n in $(seq "$instances"); do
     log=$work/instance-$n.log
     "$server_exe" --root "$tree" --listen 127.0.0.1 --port 0 --db "$pg_url" \
-        --trusted-proxy 127.0.0.1 >"$log" 2>&1 &
+        --trusted-proxy 127.0.0.1 "${limit_args[@]}" >"$log" 2>&1 &
     pids+=($!)
     port=""
     for _ in $(seq 100); do
@@ -126,7 +133,7 @@ user_line=""
 [ "$(id -u)" -eq 0 ] && user_line="user nobody $(id -gn nobody);"
 sed -e "s|@RUN@|$work/nginx|g" -e "s|@USER@|$user_line|" -e "s|@LISTEN@|127.0.0.1:$nginx_port|" \
     -e "s|@CERT@|$work/ca/server.pem|" -e "s|@KEY@|$work/ca/server.key|" -e "s|@TREE@|$tree|" \
-    -e "s|@UPSTREAMS@|$upstreams|" deploy/nginx.conf >"$work/nginx/nginx.conf"
+    -e "s|@UPSTREAMS@|$upstreams|" -e "s|@REGISTER_RATE@|$register_rate|" deploy/nginx.conf >"$work/nginx/nginx.conf"
 /usr/sbin/nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" -e "$work/nginx/error.log" \
     -g 'daemon off;' &
 nginx_pid=$!

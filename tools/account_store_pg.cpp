@@ -82,8 +82,10 @@ PGconn* Connect(const std::string& connInfo, std::string* error) {
     return conn;
 }
 
-// An idle connection has nothing to read; when its socket is readable the server has
-// closed it (restart, fail-over, idle kill) and it is replaced before use.
+// An idle connection has nothing to read. When its socket is readable the server has
+// sent its farewell (restart, fail-over, idle kill) and closed it, or is about to: it is
+// replaced before use. Reading the farewell alone would not yet show the connection as
+// broken, so readability is the test.
 bool StillAlive(PGconn* conn) {
     if (PQstatus(conn) != CONNECTION_OK) {
         return false;
@@ -91,14 +93,7 @@ bool StillAlive(PGconn* conn) {
     pollfd fd = {};
     fd.fd = PQsocket(conn);
     fd.events = POLLIN;
-    if (fd.fd < 0) {
-        return false;
-    }
-    if (poll(&fd, 1, 0) == 0) {
-        return true;
-    }
-    PQconsumeInput(conn);
-    return PQstatus(conn) == CONNECTION_OK && !PQisBusy(conn);
+    return fd.fd >= 0 && poll(&fd, 1, 0) == 0;
 }
 
 // Takes an idle connection, opens one while fewer than kMaxConnections exist, or waits.
@@ -187,8 +182,15 @@ bool OpenPostgresStore(const std::string& conninfo, AccountStore* store, std::st
         return false;
     }
     std::string reason;
-    const bool ready = CommandOk(conn, "BEGIN", &reason) && CommandOk(conn, kSchemaLock, &reason) &&
-                       CommandOk(conn, kSchema, &reason) && CommandOk(conn, "COMMIT", &reason);
+    // With the table in place, an instance needs no right to create anything, so that it
+    // can run under a role that may only insert.
+    PGresult* exists = PQexec(conn, "SELECT to_regclass('accounts_account_nocase') IS NOT NULL");
+    const bool haveSchema = PQresultStatus(exists) == PGRES_TUPLES_OK && PQntuples(exists) == 1 &&
+                            strcmp(PQgetvalue(exists, 0, 0), "t") == 0;
+    PQclear(exists);
+    const bool ready =
+        haveSchema || (CommandOk(conn, "BEGIN", &reason) && CommandOk(conn, kSchemaLock, &reason) &&
+                       CommandOk(conn, kSchema, &reason) && CommandOk(conn, "COMMIT", &reason));
     if (!ready) {
         *error = "cannot create the accounts table: " + reason;
         PQfinish(conn);
