@@ -2,8 +2,8 @@
 # The demo: publishes a small client with qelt-publish, serves it with qelt-server on a
 # free loopback port, and runs Launcher.exe (x86-64, under Wine) in build/demo/client
 # against it. The launcher updates two files, then shows the server online; Register
-# creates accounts in build/demo/server-root/accounts.tsv and Connect starts a stand-in
-# game (Wine's notepad). On your DISPLAY the demo ends when you close the launcher;
+# creates accounts in build/demo/qelt.db (SQLite, Argon2id password hashes) and Connect
+# starts a stand-in game (Wine's notepad). On your DISPLAY the demo ends when you close the launcher;
 # without one it runs on a private Xvfb, saves build/demo.png and stops.
 set -u
 cd "$(dirname "$0")/.."
@@ -39,7 +39,7 @@ convert -size 436x350 gradient:'#1b2a4a'-'#e0895a' \
     "$demo/client/launcher_bg.png" 2>/dev/null || true
 
 build/tools/qelt-server --root "$demo/server-root" --port 0 --port-file "$demo/port" \
-    >"$demo/server.log" 2>&1 &
+    --db "sqlite:$demo/qelt.db" >"$demo/server.log" 2>&1 &
 server=$!
 trap 'kill $server 2>/dev/null' EXIT
 for _ in $(seq 50); do [ -s "$demo/port" ] && break; sleep 0.1; done
@@ -52,7 +52,8 @@ UpdateUrl=http://127.0.0.1:$port
 BackgroundImage=launcher_bg.png
 Title=ZORVAND Online
 INI
-echo "Update server: http://127.0.0.1:$port (root $demo/server-root)"
+echo "Update server: http://127.0.0.1:$port (root $demo/server-root, log $demo/server.log)"
+echo "Accounts: sqlite3 $demo/qelt.db 'SELECT account, email, created FROM accounts'"
 
 if [ -n "${DISPLAY:-}" ] && [ -z "${QELT_DEMO_HEADLESS:-}" ]; then
     echo "Starting the launcher on $DISPLAY; close its window to end the demo."

@@ -41,7 +41,7 @@ format_clean() {
 }
 
 mkdir -p build
-rm -rf build/host/test-results build/windows-x64/test-results
+rm -rf build/host/test-results build/windows-x64/test-results build/tools/test-results
 rm -f build/host/Testing/Temporary/LastTestsFailed.log build/windows-x64/Testing/Temporary/LastTestsFailed.log
 
 check "host build" build_preset host
@@ -58,6 +58,17 @@ if [ -d build/host ]; then
     ctest --test-dir build/host --output-on-failure
 fi
 
+# qelt-server, black box against the tools build; its results join the summary line.
+# qelt_server_tests SUITE [ARGS]: its cases are counted from SUITE.xml; a run that leaves
+# no results (a crash) counts as one failure.
+qelt_server_tests() {
+    local suite=$1
+    shift
+    /usr/bin/python3 tests/tools/server_test.py build/tools "$@" ||
+        [ -f "build/tools/test-results/$suite.xml" ] || extra_failed=$((extra_failed + 1))
+}
+qelt_server_tests qelt_server_tests
+
 source scripts/wine-env.sh
 source scripts/xvfb.sh
 if [ -d build/windows-x64 ] && qelt_xvfb_start; then
@@ -66,6 +77,7 @@ if [ -d build/windows-x64 ] && qelt_xvfb_start; then
     # Start Wine's own services now, so they do not hold CTest's output pipes open.
     "$QELT_WINE" cmd /c exit 0 </dev/null >/dev/null 2>&1
     ctest --test-dir build/windows-x64 --output-on-failure
+    QELT_WINE=$QELT_WINE qelt_server_tests qelt_server_launcher_tests -k launcher --launcher build/windows-x64
     qelt_wineserver_stop
     qelt_xvfb_stop
 else
@@ -78,4 +90,4 @@ if ! bash tests/deploy/run.sh; then
 fi
 
 EXTRA_PASSED=$extra_passed EXTRA_FAILED=$extra_failed bash scripts/summarize.sh build/host build/windows-x64 \
-    build/deploy
+    build/tools build/deploy

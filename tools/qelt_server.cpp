@@ -70,6 +70,7 @@ constexpr int kMaxBodySeconds = 20;
 // Request line and headers of one request, plus the body buffer, live in this much memory.
 constexpr size_t kConnectionMemory = 16384;
 constexpr size_t kMaxQueuedHashes = 256;
+constexpr uint64_t kSmallFile = 16384;
 constexpr int kProbeIntervalMs = 2000;
 constexpr int kProbeTimeoutMs = 1000;
 constexpr int kShutdownGraceSeconds = 15;
@@ -103,6 +104,8 @@ struct Request {
     std::string Url;
     int Status = 0;
     uint64_t Bytes = 0;
+    bool Mapped = false;
+    ServedPath Path;
     // Registration.
     bool IsRegister = false;
     bool TooLarge = false;
@@ -300,6 +303,7 @@ void CreateAccount(Request* r) {
         break;
     }
     sodium_memzero(&r->Form.Password[0], r->Form.Password.size());
+    sodium_memzero(&r->Body[0], r->Body.size());
 }
 
 void HashWorker() {
@@ -333,8 +337,9 @@ bool QueueHash(Request* r) {
 // ---- responses ----
 
 MHD_Result Answer(MHD_Connection* connection, Request* r, int status, const char* text) {
+    // Copied: a refusal text may live in the request, which can end before the response.
     MHD_Response* response = MHD_create_response_from_buffer(strlen(text), const_cast<char*>(text),
-                                                             MHD_RESPMEM_PERSISTENT);
+                                                             MHD_RESPMEM_MUST_COPY);
     if (response == nullptr) {
         return MHD_NO;
     }
@@ -371,14 +376,12 @@ const char* ContentType(const std::string& path) {
 // open file, and the bytes sent are read from it, so a file replaced meanwhile goes out
 // whole in its old version.
 MHD_Result ServeFile(MHD_Connection* connection, Request* r, const ServedPath& path) {
-    const std::string full = g_Options.Root + "/" + path.Relative;
-    const int fd = open(full.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    const int fd = OpenServedFile(g_Options.Root, path);
     if (fd < 0) {
         return NotFound(connection, r);
     }
     struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
-        !OpenedInside(fd, g_Options.Root, path.Top)) {
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         close(fd);
         return NotFound(connection, r);
     }
@@ -426,7 +429,21 @@ MHD_Result ServeFile(MHD_Connection* connection, Request* r, const ServedPath& p
             case RangeResult::Ignored: break;
             }
         }
-        if (response == nullptr) {
+        if (response == nullptr && length <= kSmallFile) {
+            // Small files (the status, the manifest) go out with their headers in one send.
+            void* bytes = malloc(length > 0 ? length : 1);
+            const ssize_t got =
+                bytes != nullptr ? pread(fd, bytes, length, static_cast<off_t>(first)) : -1;
+            close(fd);
+            if (got != static_cast<ssize_t>(length)) {
+                free(bytes);
+                return MHD_NO;
+            }
+            response = MHD_create_response_from_buffer(length, bytes, MHD_RESPMEM_MUST_FREE);
+            if (response == nullptr) {
+                free(bytes);
+            }
+        } else if (response == nullptr) {
             // The response owns fd from here and closes it when it is destroyed.
             response =
                 MHD_create_response_from_fd_at_offset64(length, fd, static_cast<int64_t>(first));
@@ -469,8 +486,12 @@ void IdentifyClient(MHD_Connection* connection, Request* r) {
         inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(peer)->sin_addr, r->Client,
                   sizeof r->Client);
     } else if (peer->sa_family == AF_INET6) {
-        inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(peer)->sin6_addr, r->Client,
-                  sizeof r->Client);
+        const in6_addr& a6 = reinterpret_cast<const sockaddr_in6*>(peer)->sin6_addr;
+        if (IN6_IS_ADDR_V4MAPPED(&a6)) { // an IPv4 client of a dual-stack socket
+            inet_ntop(AF_INET, &a6.s6_addr[12], r->Client, sizeof r->Client);
+        } else {
+            inet_ntop(AF_INET6, &a6, r->Client, sizeof r->Client);
+        }
     }
     for (const std::string& proxy : g_Options.TrustedProxies) {
         if (proxy != r->Client) {
@@ -551,33 +572,39 @@ MHD_Result OnRequest(void*, MHD_Connection* connection, const char* url, const c
         r->Method = method;
         r->Url = url;
         IdentifyClient(connection, r);
-        ServedPath path;
-        const bool mapped = MapRequestPath(url, &path);
-        r->IsRegister = strcmp(method, MHD_HTTP_METHOD_POST) == 0 && mapped &&
-                        path.Relative == "launcher/register";
+        r->Mapped = MapRequestPath(url, &r->Path);
+        r->IsRegister = strcmp(method, MHD_HTTP_METHOD_POST) == 0 && r->Mapped &&
+                        r->Path.Relative == "launcher/register";
         if (r->IsRegister) {
             const char* length =
                 MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Content-Length");
             if (length != nullptr && strtoull(length, nullptr, 10) > kMaxBody) {
                 return Answer(connection, r, MHD_HTTP_CONTENT_TOO_LARGE, kAnswerTooLarge);
             }
-            return MHD_YES;
         }
-        if ((strcmp(method, MHD_HTTP_METHOD_GET) != 0 &&
-             strcmp(method, MHD_HTTP_METHOD_HEAD) != 0) ||
-            !mapped) {
-            return NotFound(connection, r);
-        }
-        if (path.Relative == "launcher/status" && !g_Options.GameServer.empty()) {
-            return Answer(connection, r, MHD_HTTP_OK, g_GameOnline ? "online\n" : "offline\n");
-        }
-        return ServeFile(connection, r, path);
+        // Answering only from the second call, once the request has been read whole, keeps
+        // the connection alive for the next request.
+        return MHD_YES;
     }
-    if (r->IsRegister && r->Status == 0) {
+    if (r->Status != 0) {
+        *dataSize = 0;
+        return MHD_YES;
+    }
+    if (r->IsRegister) {
         return Register(connection, r, data, dataSize);
     }
-    *dataSize = 0; // a body sent with anything else is read and dropped
-    return MHD_YES;
+    if (*dataSize > 0) {
+        *dataSize = 0; // a body sent with anything else is read and dropped
+        return MHD_YES;
+    }
+    if ((strcmp(method, MHD_HTTP_METHOD_GET) != 0 && strcmp(method, MHD_HTTP_METHOD_HEAD) != 0) ||
+        !r->Mapped) {
+        return NotFound(connection, r);
+    }
+    if (r->Path.Relative == "launcher/status" && !g_Options.GameServer.empty()) {
+        return Answer(connection, r, MHD_HTTP_OK, g_GameOnline ? "online\n" : "offline\n");
+    }
+    return ServeFile(connection, r, r->Path);
 }
 
 void OnCompleted(void*, MHD_Connection*, void** context, MHD_RequestTerminationCode code) {
@@ -785,7 +812,8 @@ int main(int argc, char** argv) {
         a6->sin6_family = AF_INET6;
         a6->sin6_port = htons(static_cast<uint16_t>(g_Options.Port));
         inet_pton(AF_INET6, g_Options.Listen.c_str(), &a6->sin6_addr);
-        flags |= MHD_USE_IPv6;
+        // "::" takes IPv4 clients too; any other IPv6 address only its own.
+        flags |= g_Options.Listen == "::" ? MHD_USE_DUAL_STACK : MHD_USE_IPv6;
     } else {
         auto* a4 = reinterpret_cast<sockaddr_in*>(&address);
         a4->sin_family = AF_INET;

@@ -2,10 +2,15 @@
 // the opened file really is (symlinks resolved) after.
 #include "serve_path.h"
 
+#include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <unistd.h>
 
 namespace {
 
@@ -37,6 +42,24 @@ bool ParseNumber(const char* begin, const char* end, uint64_t* value) {
     }
     *value = n;
     return true;
+}
+
+// Where openat2 is missing (kernels before 5.6): the path the descriptor really names.
+bool OpenedInside(int fd, const std::string& root, const std::string& top) {
+    char base[PATH_MAX];
+    if (realpath((root + "/" + top).c_str(), base) == nullptr) {
+        return false;
+    }
+    char link[64];
+    snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    char opened[PATH_MAX];
+    const ssize_t n = readlink(link, opened, sizeof opened - 1);
+    if (n <= 0) {
+        return false;
+    }
+    opened[n] = '\0';
+    const size_t baseLength = strlen(base);
+    return strncmp(opened, base, baseLength) == 0 && opened[baseLength] == '/';
 }
 
 } // namespace
@@ -95,21 +118,28 @@ bool MapRequestPath(const char* raw, ServedPath* path) {
     return true;
 }
 
-bool OpenedInside(int fd, const std::string& root, const std::string& top) {
-    char base[PATH_MAX];
-    if (realpath((root + "/" + top).c_str(), base) == nullptr) {
-        return false;
+int OpenServedFile(const std::string& root, const ServedPath& path) {
+    constexpr int kFlags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+    const std::string folder = root + "/" + path.Top;
+    const int dir = open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) {
+        return -1;
     }
-    char link[64];
-    snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-    char opened[PATH_MAX];
-    const ssize_t n = readlink(link, opened, sizeof opened - 1);
-    if (n <= 0) {
-        return false;
+    open_how how{};
+    how.flags = kFlags;
+    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
+    const char* below = path.Relative.c_str() + path.Top.size() + 1;
+    int fd = static_cast<int>(syscall(SYS_openat2, dir, below, &how, sizeof how));
+    const int openError = errno;
+    close(dir);
+    if (fd < 0 && openError == ENOSYS) {
+        fd = open((folder + "/" + below).c_str(), kFlags);
+        if (fd >= 0 && !OpenedInside(fd, root, path.Top)) {
+            close(fd);
+            fd = -1;
+        }
     }
-    opened[n] = '\0';
-    const size_t baseLength = strlen(base);
-    return strncmp(opened, base, baseLength) == 0 && opened[baseLength] == '/';
+    return fd;
 }
 
 RangeResult ParseByteRange(const char* header, uint64_t size, uint64_t* first, uint64_t* length) {

@@ -15,8 +15,10 @@ struct ServedPath {
 // ".." segment, or a path outside the three folders: the answer is then 404.
 bool MapRequestPath(const char* raw, ServedPath* path);
 
-// True when the file open as fd lies, once every symlink is resolved, inside root/top.
-bool OpenedInside(int fd, const std::string& root, const std::string& top);
+// Opens the file for reading, following symlinks only while they stay inside root/top;
+// -1 when it does not exist or lies outside. The check is made on the open file itself,
+// so a symlink swapped in between cannot lead it out.
+int OpenServedFile(const std::string& root, const ServedPath& path);
 
 enum class RangeResult { Satisfiable, Unsatisfiable, Ignored };
 

@@ -1,6 +1,8 @@
 // window_probe.exe: prints the launcher window's state as one line of JSON, presses a
-// button by control id, or saves the client area as an image.
-//   window_probe [--pid N] [--wait MS] [press ID | capture FILE.bmp|FILE.png]
+// button by control id, saves the client area as an image, or registers an account
+// through the registration window as a player would.
+//   window_probe [--pid N] [--wait MS] [press ID | capture FILE.bmp|FILE.png |
+//                 register ACCOUNT PASSWORD EMAIL [FILE.png]]
 #include <windows.h>
 
 #include <cstdio>
@@ -9,6 +11,46 @@
 #include <string>
 
 #include "window_probe.h"
+
+namespace {
+
+std::wstring Wide(const char* utf8) {
+    wchar_t buffer[256];
+    return MultiByteToWideChar(CP_UTF8, 0, utf8, -1, buffer, 256) > 0 ? std::wstring(buffer)
+                                                                      : std::wstring();
+}
+
+// Presses Register, types the three values (the password twice) and submits. The fields
+// are emptied only by an answer with status 200, so that is what "registered" reports.
+int Register(HWND window, DWORD pid, char** values, const char* shot) {
+    if (!PressButton(window, 1005)) {
+        printf("{\"registered\":false,\"reason\":\"Register disabled\"}\n");
+        return 1;
+    }
+    HWND dialog = WaitForProcessWindow(pid, "QeltRegister", 10000);
+    if (dialog == nullptr) {
+        printf("{\"registered\":false,\"reason\":\"no registration window\"}\n");
+        return 1;
+    }
+    const int ids[] = {1101, 1102, 1103, 1104};
+    const char* texts[] = {values[0], values[1], values[1], values[2]};
+    for (int k = 0; k < 4; ++k) {
+        TypeText(GetDlgItem(dialog, ids[k]), Wide(texts[k]).c_str());
+    }
+    PressButton(dialog, 1);
+    bool emptied = false;
+    for (int waited = 0; waited < 30000 && !emptied; waited += 100) {
+        Sleep(100);
+        emptied = WindowTextW(GetDlgItem(dialog, 1101)).empty();
+    }
+    if (shot != nullptr) {
+        SaveScreenshot(dialog, ".", shot);
+    }
+    printf("{\"registered\":%s}\n", emptied ? "true" : "false");
+    return emptied ? 0 : 1;
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     DWORD pid = 0;
@@ -41,8 +83,14 @@ int main(int argc, char** argv) {
                image.Height);
         return saved ? 0 : 1;
     }
+    if (i + 3 < argc && strcmp(argv[i], "register") == 0) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        return Register(window, owner, argv + i + 1, i + 4 < argc ? argv[i + 4] : nullptr);
+    }
     if (i < argc) {
-        fprintf(stderr, "usage: window_probe [--pid N] [--wait MS] [press ID | capture FILE]\n");
+        fprintf(stderr, "usage: window_probe [--pid N] [--wait MS] [press ID | capture FILE |\n"
+                        "                    register ACCOUNT PASSWORD EMAIL [NAME]]\n");
         return 2;
     }
     WindowState state;
