@@ -47,10 +47,11 @@ stop_stack() {
     stack=""
 }
 
-# wrk's summary as "requests/s p99" (latency in ms).
+# wrk's summary as "requests/s p99", and how many answers were not 2xx.
 rate() {
     wrk -t 2 -c "$connections" -d "${seconds}s" --latency "$@" 2>&1 |
-        awk '/Requests\/sec/ {r=$2} /^ +99%/ {p=$2} END {printf "%8.0f req/s  p99 %s\n", r, p}'
+        awk '/Requests\/sec/ {r=$2} /^ +99%/ {p=$2} /Non-2xx/ {n=$NF}
+             END {printf "%8.0f req/s  p99 %s%s\n", r, p, n ? "  (" n " not 2xx)" : ""}'
 }
 
 # Every request registers a new name: thread letter, run letter and a counter.

@@ -100,9 +100,11 @@ pg_url="postgresql://qelt@127.0.0.1:$pg_port/qelt"
 upstreams=""
 state_instances=""
 register_rate=10r/m
+register_burst=5
 limit_args=()
 if [ "${QELT_DEPLOY_NO_LIMITS:-}" = 1 ]; then
     register_rate=100000r/s
+    register_burst=100000
     limit_args=(--register-limit 0)
 fi
 for n in $(seq "$instances"); do
@@ -133,7 +135,8 @@ user_line=""
 [ "$(id -u)" -eq 0 ] && user_line="user nobody $(id -gn nobody);"
 sed -e "s|@RUN@|$work/nginx|g" -e "s|@USER@|$user_line|" -e "s|@LISTEN@|127.0.0.1:$nginx_port|" \
     -e "s|@CERT@|$work/ca/server.pem|" -e "s|@KEY@|$work/ca/server.key|" -e "s|@TREE@|$tree|" \
-    -e "s|@UPSTREAMS@|$upstreams|" -e "s|@REGISTER_RATE@|$register_rate|" deploy/nginx.conf >"$work/nginx/nginx.conf"
+    -e "s|@UPSTREAMS@|$upstreams|" -e "s|@REGISTER_RATE@|$register_rate|" \
+    -e "s|@REGISTER_BURST@|$register_burst|" deploy/nginx.conf >"$work/nginx/nginx.conf"
 /usr/sbin/nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" -e "$work/nginx/error.log" \
     -g 'daemon off;' &
 nginx_pid=$!
