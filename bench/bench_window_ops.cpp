@@ -17,3 +17,4 @@ void SetProgress(int position) {
 void EnableConnect(bool) {}
 void EnableRegister(bool) {}
 void RequestClose() {}
+void ApplyPendingWindowOps() {}

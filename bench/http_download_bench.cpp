@@ -1,9 +1,19 @@
 // Times one download into memory by HttpRequest, or by a bare WinHTTP read loop that keeps
 // nothing (the platform's own ceiling), and prints the rate and the peak working set for
 // scripts/bench-http.sh. Usage: qelt_http_bench [--bare] <url> [progress label]
+// Built as qelt_http_window_bench (QELT_BENCH_WINDOW), HttpRequest runs on a second thread
+// and reports its progress to a real main window whose thread handles messages meanwhile,
+// as in the launcher.
 #include <windows.h>
 #include <winhttp.h>
 #include <psapi.h>
+#if defined(QELT_BENCH_WINDOW)
+#include <commctrl.h>
+
+#include "app/launcher_state.h"
+#include "app/startup.h"
+#include "ui/main_window.h"
+#endif
 
 #include <cstdio>
 #include <cstring>
@@ -50,6 +60,52 @@ int BareDownload(const char* url, unsigned long long* bytes) {
     return static_cast<int>(status);
 }
 
+#if defined(QELT_BENCH_WINDOW)
+struct Download {
+    const char* Url;
+    const char* Label;
+    ByteBuffer Body;
+    int Status;
+};
+
+DWORD WINAPI DownloadThread(LPVOID param) {
+    Download* download = static_cast<Download*>(param);
+    download->Status = HttpRequest(download->Url, download->Body, download->Label, nullptr);
+    return 0;
+}
+
+// The launcher's main window on this thread; the download on another, this thread handling
+// messages until it ends.
+int WindowDownload(const char* url, const char* label, ByteBuffer& body) {
+    InitCommonControls();
+    CreateLauncherFonts();
+    RegisterWindowClasses(GetModuleHandleA(nullptr));
+    HWND window = CreateWindowExA(0, kMainWindowClass, "bench", kMainWindowStyle, 0, 0, 470, 530,
+                                  nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+    if (window == nullptr) {
+        return 0;
+    }
+    ShowWindow(window, SW_SHOW);
+    static Download download;
+    download.Url = url;
+    download.Label = label;
+    HANDLE thread = CreateThread(nullptr, 0, DownloadThread, &download, 0, nullptr);
+    while (thread != nullptr &&
+           MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_ALLINPUT) != WAIT_OBJECT_0) {
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+    }
+    if (thread != nullptr) {
+        CloseHandle(thread);
+    }
+    body.swap(download.Body);
+    return download.Status;
+}
+#endif
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -65,7 +121,11 @@ int main(int argc, char** argv) {
     ByteBuffer body;
     unsigned long long bytes = 0;
     QueryPerformanceCounter(&start);
+#if defined(QELT_BENCH_WINDOW)
+    int status = bare ? BareDownload(url, &bytes) : WindowDownload(url, label, body);
+#else
     int status = bare ? BareDownload(url, &bytes) : HttpRequest(url, body, label, nullptr);
+#endif
     QueryPerformanceCounter(&end);
     if (!bare) {
         bytes = body.size();

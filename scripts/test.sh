@@ -1,12 +1,37 @@
 #!/usr/bin/env bash
 # Builds every preset and runs every test layer: native unit tests (ASan + UBSan), the
 # Win32 tests and the end-to-end tests under Wine + Xvfb, the i686 release build, the
-# import check, the CRC-32 folding code's register check and the format check. Ends with
-# "N passed, N failed".
+# import check, the CRC-32 folding code's register check, the format check and a short run
+# of each fuzz target. Ends with "N passed, N failed". Interrupted, it ends what it started.
 set -u
 cd "$(dirname "$0")/.."
 root=$(pwd)
 jobs=${QELT_JOBS:-$(nproc)}
+
+source scripts/wine-env.sh
+source scripts/xvfb.sh
+wineserver_started=0
+test_group=""
+cleanup() {
+    trap - EXIT INT TERM
+    # The test programs and the servers they started share the process group of ctest.
+    [ -n "$test_group" ] && kill -TERM -- "-$test_group" 2>/dev/null
+    [ "$wineserver_started" = 1 ] && qelt_wineserver_stop
+    qelt_xvfb_stop
+}
+trap cleanup EXIT
+trap 'echo "Interrupted"; cleanup; exit 130' INT TERM
+
+# Runs a test command in a process group of its own, so an interruption can end all of it;
+# waiting in the background keeps this script able to take the signal meanwhile.
+run_tests() {
+    setsid "$@" &
+    test_group=$!
+    wait "$test_group"
+    local rc=$?
+    test_group=""
+    return $rc
+}
 
 bash scripts/deps.sh test || { echo "Installing the dependencies failed"; echo "0 passed, 1 failed"; exit 1; }
 
@@ -44,18 +69,24 @@ mkdir -p build
 rm -rf build/host/test-results build/windows-x64/test-results build/tools/test-results
 rm -f build/host/Testing/Temporary/LastTestsFailed.log build/windows-x64/Testing/Temporary/LastTestsFailed.log
 
-check "host build" build_preset host
-check "windows-x64 build" build_preset windows-x64
+# A failed build leaves older test programs behind, which would pass: run no tests then.
+host_built=0
+windows_built=0
+tools_built=0
+check "host build" build_preset host && host_built=1
+check "windows-x64 build" build_preset windows-x64 && windows_built=1
 check "windows-x86 build" build_preset windows-x86
-check "tools build" build_preset tools
+check "tools build" build_preset tools && tools_built=1
 check "Launcher.exe (x86) imports only system DLLs" only_system_dlls build/windows-x86/Launcher.exe i686-w64-mingw32-objdump
 check "Launcher.exe (x64) imports only system DLLs" only_system_dlls build/windows-x64/Launcher.exe x86_64-w64-mingw32-objdump
+check "qelt-pack extractor (x86) imports only system DLLs" only_system_dlls build/tools/qelt-pack-stub-x86.exe i686-w64-mingw32-objdump
 check "CRC-32 folding keeps vectors in registers (x64)" bash scripts/check-vector-spills.sh build/windows-x64 x86_64-w64-mingw32-objdump
 check "CRC-32 folding keeps vectors in registers (x86)" bash scripts/check-vector-spills.sh build/windows-x86 i686-w64-mingw32-objdump
 check "clang-format" format_clean
+check "fuzz targets (a few seconds each)" bash scripts/fuzz.sh "${QELT_FUZZ_SECONDS:-5}"
 
-if [ -d build/host ]; then
-    ctest --test-dir build/host --output-on-failure
+if [ "$host_built" = 1 ]; then
+    run_tests ctest --test-dir build/host --output-on-failure
 fi
 
 # qelt-server, black box against the tools build; its results join the summary line.
@@ -64,29 +95,41 @@ fi
 qelt_server_tests() {
     local suite=$1
     shift
-    /usr/bin/python3 tests/tools/server_test.py build/tools "$@" ||
+    [ "$tools_built" = 1 ] || { extra_failed=$((extra_failed + 1)); return; }
+    run_tests /usr/bin/python3 tests/tools/server_test.py build/tools "$@" ||
         [ -f "build/tools/test-results/$suite.xml" ] || extra_failed=$((extra_failed + 1))
 }
 qelt_server_tests qelt_server_tests
 
-source scripts/wine-env.sh
-source scripts/xvfb.sh
-if [ -d build/windows-x64 ] && qelt_xvfb_start; then
+if [ "$windows_built" = 1 ] && qelt_xvfb_start; then
     qelt_wine_prefix
     qelt_wineserver_start
+    wineserver_started=1
     # Start Wine's own services now, so they do not hold CTest's output pipes open.
     "$QELT_WINE" cmd /c exit 0 </dev/null >/dev/null 2>&1
-    ctest --test-dir build/windows-x64 --output-on-failure
+    run_tests ctest --test-dir build/windows-x64 --output-on-failure
+    # The first-run package from qelt-pack, black box under Wine (tools + windows-x64 builds).
+    check "qelt-pack package installs a client through the launcher's first run" \
+        bash tests/tools/pack_test.sh install
+    check "qelt-pack package truncated, altered or escaping leaves nothing behind" \
+        bash tests/tools/pack_test.sh damaged
     QELT_WINE=$QELT_WINE qelt_server_tests qelt_server_launcher_tests -k launcher --launcher build/windows-x64
     qelt_wineserver_stop
+    wineserver_started=0
     qelt_xvfb_stop
 else
+    echo "FAILED: Win32 and end-to-end tests not run"
     extra_failed=$((extra_failed + 1))
 fi
 
-# The scaled deployment: nginx, two server instances and PostgreSQL, the launcher through it.
-if ! bash tests/deploy/run.sh; then
-    grep -qs '<failure' build/deploy/test-results/*.xml || extra_failed=$((extra_failed + 1))
+# The scaled deployment: nginx, two server instances and PostgreSQL, the launcher through
+# it over HTTPS; its cases are counted from build/deploy/test-results.
+if [ "$tools_built" = 1 ] && [ "$windows_built" = 1 ]; then
+    run_tests bash tests/deploy/run.sh ||
+        grep -qs '<failure' build/deploy/test-results/*.xml || extra_failed=$((extra_failed + 1))
+else
+    echo "FAILED: deployment tests not run"
+    extra_failed=$((extra_failed + 1))
 fi
 
 EXTRA_PASSED=$extra_passed EXTRA_FAILED=$extra_failed bash scripts/summarize.sh build/host build/windows-x64 \

@@ -27,6 +27,12 @@ HFONT MakeFontW(const wchar_t* face, int height, int weight) {
                        DEFAULT_PITCH | FF_DONTCARE, face);
 }
 
+void ShutdownGdiplus() {
+    if (g_Launcher.GdiplusToken != 0) {
+        Gdiplus::GdiplusShutdown(g_Launcher.GdiplusToken);
+    }
+}
+
 } // namespace
 
 void DeriveLauncherPaths() {
@@ -86,8 +92,11 @@ int RunLauncher(HINSTANCE instance, const char* commandLine, int showCommand) {
     BuildCrc32Table();
     InitCommonControls();
 
+    // Without GDI+ the panels fall back to plain GDI; the launcher still works.
     Gdiplus::GdiplusStartupInput gdiplusInput;
-    Gdiplus::GdiplusStartup(&g_Launcher.GdiplusToken, &gdiplusInput, nullptr);
+    if (Gdiplus::GdiplusStartup(&g_Launcher.GdiplusToken, &gdiplusInput, nullptr) != Gdiplus::Ok) {
+        g_Launcher.GdiplusToken = 0;
+    }
 
     DeriveLauncherPaths();
     g_Launcher.StartedAfterUpdate = CommandLineHasUpdated(commandLine);
@@ -107,7 +116,7 @@ int RunLauncher(HINSTANCE instance, const char* commandLine, int showCommand) {
                     placement.left, placement.top, placement.right - placement.left,
                     placement.bottom - placement.top, nullptr, nullptr, instance, nullptr);
     if (g_Launcher.MainWindowHandle == nullptr) {
-        Gdiplus::GdiplusShutdown(g_Launcher.GdiplusToken);
+        ShutdownGdiplus();
         return 1;
     }
     ShowWindow(g_Launcher.MainWindowHandle, showCommand);
@@ -118,6 +127,6 @@ int RunLauncher(HINSTANCE instance, const char* commandLine, int showCommand) {
         DispatchMessageA(&message);
     }
 
-    Gdiplus::GdiplusShutdown(g_Launcher.GdiplusToken);
+    ShutdownGdiplus();
     return static_cast<int>(message.wParam);
 }

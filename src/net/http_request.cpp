@@ -14,10 +14,6 @@
 namespace {
 
 constexpr DWORD kChunkSize = 32768;
-constexpr int kResolveTimeoutMs = 5000;
-constexpr int kConnectTimeoutMs = 5000;
-constexpr int kSendTimeoutMs = 30000;
-constexpr int kReceiveTimeoutMs = 30000;
 // A reservation is committed at once, so a wrong Content-Length must not claim gigabytes.
 constexpr DWORD kMaxReservation = 1u << 30;
 
@@ -56,6 +52,8 @@ bool ReadBody(HINTERNET request, ByteBuffer& response, DWORD total, const char* 
 
 } // namespace
 
+HttpTimeouts g_HttpTimeouts;
+
 bool SplitRequestUrl(const char* url, RequestUrl* parts) {
     wchar_t wideUrl[kUrlPathCapacity];
     // A URL that does not fit leaves the wide buffer unterminated: refuse it.
@@ -89,8 +87,8 @@ int HttpRequest(const char* url, ByteBuffer& response, const char* progressLabel
     if (session == nullptr) {
         return 0;
     }
-    WinHttpSetTimeouts(session, kResolveTimeoutMs, kConnectTimeoutMs, kSendTimeoutMs,
-                       kReceiveTimeoutMs);
+    WinHttpSetTimeouts(session, g_HttpTimeouts.ResolveMs, g_HttpTimeouts.ConnectMs,
+                       g_HttpTimeouts.SendMs, g_HttpTimeouts.ReceiveMs);
     HINTERNET connection = WinHttpConnect(session, parts.HostName, parts.Port, 0);
     if (connection == nullptr) {
         WinHttpCloseHandle(session);

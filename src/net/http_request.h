@@ -12,6 +12,16 @@
 int HttpRequest(const char* url, ByteBuffer& response, const char* progressLabel,
                 const char* formBody);
 
+// WinHTTP's four time-outs, in milliseconds: resolve, connect, send, receive. Tests shorten
+// them; the program keeps these values.
+struct HttpTimeouts {
+    int ResolveMs = 5000;
+    int ConnectMs = 5000;
+    int SendMs = 30000;
+    int ReceiveMs = 30000;
+};
+extern HttpTimeouts g_HttpTimeouts;
+
 constexpr int kUrlHostCapacity = 256;  // UTF-16 units, terminator included
 constexpr int kUrlPathCapacity = 1024; // UTF-16 units, terminator included
 

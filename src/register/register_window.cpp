@@ -1,7 +1,9 @@
 // Registration window: four edit fields on rounded panels, two owner-drawn buttons, a
-// message line, and a close glyph; Enter submits and Escape closes through the dialog
-// keyboard handling of the opener's loop.
+// message line, and a close glyph; Enter submits (cancels on "Hủy") and Escape closes
+// through the dialog keyboard handling of the opener's loop.
 #include "register/register_window.h"
+
+#include <windowsx.h>
 
 #include "app/launcher_state.h"
 #include "register/register_status.h"
@@ -84,7 +86,7 @@ LRESULT OnCommand(HWND window, WPARAM wParam) {
 }
 
 LRESULT OnLeftButtonDown(HWND window, LPARAM lParam) {
-    POINT point = {static_cast<LONG>(LOWORD(lParam)), static_cast<LONG>(HIWORD(lParam))};
+    POINT point = {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
     if (PtInRect(&kCloseRect, point)) {
         DestroyWindow(window);
     } else if (point.y < 30) {
@@ -92,6 +94,14 @@ LRESULT OnLeftButtonDown(HWND window, LPARAM lParam) {
         SendMessageW(window, WM_NCLBUTTONDOWN, HTCAPTION, 0);
     }
     return 0;
+}
+
+// Enter clicks the default button. On "Hủy" that must be "Hủy" itself: a player who moved
+// there to give up would otherwise send the account.
+LRESULT OnGetDefaultId(HWND window) {
+    const HWND focus = GetFocus();
+    const bool onCancel = focus != nullptr && focus == GetDlgItem(window, kRegisterCancelId);
+    return MAKELRESULT(onCancel ? kRegisterCancelId : kRegisterSubmitId, DC_HASDEFID);
 }
 
 } // namespace
@@ -142,7 +152,7 @@ LRESULT CALLBACK RegisterWndProc(HWND window, UINT message, WPARAM wParam, LPARA
     case WM_DRAWITEM: DrawOwnerButton(reinterpret_cast<DRAWITEMSTRUCT*>(lParam)); return TRUE;
     case WM_COMMAND: return OnCommand(window, wParam);
     case WM_LBUTTONDOWN: return OnLeftButtonDown(window, lParam);
-    case DM_GETDEFID: return MAKELRESULT(kRegisterSubmitId, DC_HASDEFID);
+    case DM_GETDEFID: return OnGetDefaultId(window);
     default: return DefWindowProcW(window, message, wParam, lParam);
     }
 }

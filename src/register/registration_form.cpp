@@ -8,7 +8,7 @@
 
 #include "register/register_texts.h"
 
-const RegisterField kRegisterFields[kRegisterFieldCount] = {
+constexpr RegisterField kRegisterFields[kRegisterFieldCount] = {
     {u"Tài khoản", 1101, 10, 0, 32, "account"},
     {u"Mật khẩu", 1102, 10, kEditPasswordStyle, 64, "password"},
     {u"Nhập lại", 1103, 10, kEditPasswordStyle, 64, nullptr},
@@ -16,6 +16,16 @@ const RegisterField kRegisterFields[kRegisterFieldCount] = {
 };
 
 namespace {
+
+constexpr bool ReadCapacitiesFit() {
+    for (const RegisterField& field : kRegisterFields) {
+        if (field.ReadCapacity > kRegisterReadCapacity || field.ReadCapacity == 0) {
+            return false;
+        }
+    }
+    return true;
+}
+static_assert(ReadCapacitiesFit(), "every field is read into a kRegisterReadCapacity buffer");
 
 bool IsAsciiAlnum(char16_t c) {
     return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9');

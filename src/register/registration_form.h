@@ -18,6 +18,8 @@ struct RegisterField {
 };
 
 constexpr uint32_t kEditPasswordStyle = 0x0020; // ES_PASSWORD
+// The largest ReadCapacity of the table: the size of the buffer a field is read into.
+constexpr size_t kRegisterReadCapacity = 128;
 constexpr int kRegisterFieldCount = 4;
 extern const RegisterField kRegisterFields[kRegisterFieldCount];
 

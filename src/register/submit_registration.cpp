@@ -18,7 +18,7 @@ const wchar_t* Wide(const char16_t* text) {
 }
 
 std::u16string ReadField(HWND window, const RegisterField& field) {
-    wchar_t buffer[128];
+    wchar_t buffer[kRegisterReadCapacity];
     GetDlgItemTextW(window, field.ControlId, buffer, static_cast<int>(field.ReadCapacity));
     return std::u16string(reinterpret_cast<const char16_t*>(buffer));
 }

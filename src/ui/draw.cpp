@@ -13,6 +13,20 @@ COLORREF ToColorRef(uint32_t rgb) {
     return RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF);
 }
 
+// Without GDI+ the panel is still drawn, flat and with GDI's rounding.
+void DrawPlainPanel(HDC dc, const RECT& rect, float radius, uint32_t fill, uint32_t border) {
+    HBRUSH brush = CreateSolidBrush(ToColorRef(fill));
+    HPEN pen = CreatePen(PS_SOLID, 1, ToColorRef(border));
+    HGDIOBJ keptBrush = SelectObject(dc, brush);
+    HGDIOBJ keptPen = SelectObject(dc, pen);
+    const int corner = static_cast<int>(radius * 2.0f);
+    RoundRect(dc, rect.left, rect.top, rect.right, rect.bottom, corner, corner);
+    SelectObject(dc, keptPen);
+    SelectObject(dc, keptBrush);
+    DeleteObject(pen);
+    DeleteObject(brush);
+}
+
 } // namespace
 
 void DrawRoundPanel(HDC dc, const RECT& rect, float radius, uint32_t top, uint32_t bottom,
@@ -24,6 +38,7 @@ void DrawRoundPanel(HDC dc, const RECT& rect, float radius, uint32_t top, uint32
         RoundPanelOutline(rect.left, rect.top, rect.right, rect.bottom, radius);
     GpGraphics* graphics = nullptr;
     if (GdipCreateFromHDC(dc, &graphics) != Ok) {
+        DrawPlainPanel(dc, rect, radius, bottom, border); // GDI+ did not start
         return;
     }
     GdipSetSmoothingMode(graphics, SmoothingModeAntiAlias);

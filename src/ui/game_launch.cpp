@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "app/launcher_state.h"
+#include "app/start_program.h"
 #include "ui/window_ops.h"
 
 void LaunchGame() {
@@ -19,8 +20,7 @@ void LaunchGame() {
     PROCESS_INFORMATION process = {};
     // A path that does not fit is refused and fails like a missing program.
     if (gamePath[0] == '\0' ||
-        !CreateProcessA(gamePath, commandLine, nullptr, nullptr, FALSE, 0, nullptr,
-                        g_Launcher.LauncherDir, &startup, &process)) {
+        !StartProgram(gamePath, commandLine, 0, g_Launcher.LauncherDir, &startup, &process)) {
         char shown[kPathCapacity + sizeof g_Launcher.Config.GameExecutable];
         snprintf(shown, sizeof shown, "%s\\%s", g_Launcher.LauncherDir,
                  g_Launcher.Config.GameExecutable);
@@ -28,7 +28,12 @@ void LaunchGame() {
         return;
     }
     CloseHandle(process.hThread);
-    g_Launcher.GameProcess.store(process.hProcess);
+    // A second game (Connect enabled again by the probe) replaces the watched one; the
+    // earlier handle is no longer needed.
+    HANDLE earlier = g_Launcher.GameProcess.exchange(process.hProcess);
+    if (earlier != nullptr) {
+        CloseHandle(earlier);
+    }
     SetStatus(kTextGameRunning);
     EnableConnect(false);
     SetTimer(g_Launcher.MainWindowHandle, kGameWatchTimerId, kGameWatchPeriodMs, nullptr);

@@ -10,7 +10,8 @@
 #include "ui/draw.h"
 #include "ui/draw_style.h"
 #include "ui/game_launch.h"
-#include "update/update_worker.h"
+#include "ui/window_ops.h"
+#include "update/update_texts.h"
 
 namespace {
 
@@ -65,7 +66,11 @@ LRESULT OnCreate(HWND window, const CREATESTRUCTA* create) {
                                kCloseId);
     SetControlFont(close, g_Launcher.ButtonFont);
 
-    StartUpdateWorker();
+    // A launcher whose worker cannot start still lets the player into the game.
+    if (!StartUpdateWorker()) {
+        SetStatus(kTextUpdateCouldNotRun);
+        EnableConnect(true);
+    }
     return 0;
 }
 
@@ -122,6 +127,12 @@ LRESULT OnTimer(HWND window) {
     return 0;
 }
 
+// Calls from the update worker waiting to be carried out on this thread.
+LRESULT OnWindowOps() {
+    ApplyPendingWindowOps();
+    return 0;
+}
+
 LRESULT OnDestroy() {
     PostQuitMessage(0);
     return 0;
@@ -137,6 +148,7 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     case WM_COMMAND: return OnCommand(window, LOWORD(wParam));
     case WM_TIMER: return OnTimer(window);
     case WM_DESTROY: return OnDestroy();
+    case kWindowOpsMessage: return OnWindowOps();
     default: return DefWindowProcA(window, message, wParam, lParam);
     }
 }
@@ -164,7 +176,12 @@ LRESULT RunRegisterDialog(HWND mainWindow) {
         // window arriving meanwhile are dispatched here too.
         MSG message;
         while (IsWindow(dialog)) {
-            if (GetMessageW(&message, nullptr, 0, 0) <= 0) {
+            const BOOL got = GetMessageW(&message, nullptr, 0, 0);
+            if (got <= 0) {
+                // The main loop must see the quit request too, or the launcher never ends.
+                if (got == 0) {
+                    PostQuitMessage(static_cast<int>(message.wParam));
+                }
                 break;
             }
             if (!IsDialogMessageW(dialog, &message)) {

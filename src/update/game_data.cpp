@@ -3,6 +3,7 @@
 #include "update/game_data.h"
 
 #include "app/launcher_state.h"
+#include "app/start_program.h"
 #include "net/atomic_write.h"
 #include "net/http_request.h"
 #include "ui/window_ops.h"
@@ -79,8 +80,8 @@ bool EnsureGameData() {
     PROCESS_INFORMATION process = {};
     if (!FormatText(commandLine, sizeof commandLine, "\"%s\" -o\"%s\" -y", packagePath,
                     g_Launcher.LauncherDir) ||
-        !CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                        g_Launcher.LauncherDir, &startup, &process)) {
+        !StartProgram(nullptr, commandLine, CREATE_NO_WINDOW, g_Launcher.LauncherDir, &startup,
+                      &process)) {
         SetStatus(kTextGameDataStartFailed);
         DeleteFileA(packagePath);
         return false;

@@ -15,7 +15,9 @@ bool IsServerOnline(int httpStatus, const ByteBuffer& body);
 
 // snprintf into a fixed buffer; false (and an empty text) when the result would be cut.
 bool FormatText(char* out, size_t cap, const char* format, ...)
-#if defined(__GNUC__)
-    __attribute__((format(gnu_printf, 3, 4)))
+#if defined(__clang__)
+    __attribute__((format(printf, 3, 4)))
+#elif defined(__GNUC__)
+    __attribute__((format(gnu_printf, 3, 4))) // mingw's printf checks would be Microsoft's
 #endif
     ;

@@ -9,6 +9,7 @@ constexpr char kTextUpdateServerUnreachable[] =
     "Khong ket noi duoc update server - dung file hien tai";
 constexpr char kTextClientUpToDate[] = "Client da moi nhat";
 constexpr char kFormatUpdatedFiles[] = "Da cap nhat %d file";
+constexpr char kTextUpdateCouldNotRun[] = "Khong chay duoc cap nhat - dung file hien tai";
 
 // Patch loop
 constexpr char kFormatCheckingFile[] = "Dang kiem tra %s (%d/%d)";

@@ -82,10 +82,3 @@ DWORD WINAPI UpdateWorker(LPVOID) {
     }
     return 0;
 }
-
-void StartUpdateWorker() {
-    HANDLE thread = CreateThread(nullptr, 0, UpdateWorker, nullptr, 0, nullptr);
-    if (thread != nullptr) {
-        CloseHandle(thread);
-    }
-}

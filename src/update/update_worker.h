@@ -24,9 +24,6 @@ struct UpdateTimings {
 };
 extern UpdateTimings g_UpdateTimings;
 
-// Starts the worker thread once, with no argument, and closes its handle at once.
-void StartUpdateWorker();
-
 // The thread routine: the update run, then the status probe for the life of the process.
 DWORD WINAPI UpdateWorker(LPVOID);
 

@@ -27,6 +27,8 @@ void Record(WindowOp op, const char* text, int value) {
 
 } // namespace
 
+bool g_WorkerStartSucceeds = true;
+
 void SetStatus(const char* text) {
     Record(WindowOp::Status, text, 0);
 }
@@ -41,6 +43,12 @@ void EnableRegister(bool enabled) {
 }
 void RequestClose() {
     Record(WindowOp::Close, nullptr, 0);
+}
+// Every call is recorded at once, so nothing waits for the main thread.
+void ApplyPendingWindowOps() {}
+// No worker: a test that creates the main window owns every change of the window.
+bool StartUpdateWorker() {
+    return g_WorkerStartSucceeds;
 }
 
 std::vector<RecordedOp> RecordedOps() {

@@ -13,6 +13,10 @@ struct RecordedOp {
     int Value;        // Progress position, or 1/0 for the enabling calls
 };
 
+// What the recorder's StartUpdateWorker answers (it never starts a thread); true unless a
+// test sets it.
+extern bool g_WorkerStartSucceeds;
+
 std::vector<RecordedOp> RecordedOps();
 void ClearRecordedOps();
 

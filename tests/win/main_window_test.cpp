@@ -12,6 +12,7 @@
 
 #include "app/launcher_state.h"
 #include "app/startup.h"
+#include "recording_window_ops.h"
 #include "register/register_status.h"
 #include "window_environment.h"
 
@@ -70,10 +71,14 @@ class MainWindowTest : public ::testing::Test {
     void SetUp() override {
         g_seen = DialogObservation();
         g_Launcher.GameProcess.store(nullptr);
-        window_ =
-            CreateWindowExA(0, kMainWindowClass, "Main Window Test", kMainWindowStyle, 100, 80, 470,
-                            530, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+        g_WorkerStartSucceeds = true;
+        ClearRecordedOps();
+        window_ = Create();
         ASSERT_NE(window_, nullptr);
+    }
+    static HWND Create() {
+        return CreateWindowExA(0, kMainWindowClass, "Main Window Test", kMainWindowStyle, 100, 80,
+                               470, 530, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
     }
     void TearDown() override {
         if (IsWindow(window_)) {
@@ -223,6 +228,19 @@ TEST_F(MainWindowTest, MainWindowDestroyedDuringRegisterEndsLoopAndKeepsQuitQueu
     EXPECT_FALSE(IsWindow(window_));
     EXPECT_FALSE(IsWindow(g_seen.dialog)); // owned windows go with their owner
     EXPECT_TRUE(TakeQuitMessage());
+}
+
+TEST_F(MainWindowTest, WorkerThatCannotStartLeavesTheGamePlayable) {
+    EXPECT_TRUE(RecordedOpLines().empty()); // a started worker changes nothing by itself
+    DestroyWindow(window_);
+    TakeQuitMessage();
+    g_WorkerStartSucceeds = false;
+    window_ = Create();
+    g_WorkerStartSucceeds = true;
+    ASSERT_NE(window_, nullptr);
+    EXPECT_EQ(RecordedOpLines(),
+              (std::vector<std::string>{"status:Khong chay duoc cap nhat - dung file hien tai",
+                                        "connect:1"}));
 }
 
 } // namespace

@@ -5,6 +5,8 @@
 #include <windows.h>
 
 #include "app/launcher_state.h"
+#include "update/patch_loop.h"
+#include "test_files.h"
 #include "update/update_texts.h"
 #include "update_fixture.h"
 
@@ -60,6 +62,64 @@ TEST_F(UpdateWorkerTest, AllFilesCurrentDownloadsNothing) {
     EXPECT_EQ(Paths(), (Lines{"/launcher/manifest.txt"}));
 }
 
+// The check phase reads ahead on other threads; what it shows and what it finds must not
+// depend on that. Many more entries than it reads ahead, mixing current, changed, missing,
+// locked and folder entries and a file of many pieces, give texts and positions in
+// manifest order and exactly the changed entries, in manifest order.
+TEST_F(UpdateWorkerTest, CheckPhaseReadAheadKeepsTextsAndFindingsInOrder) {
+    constexpr int kCount = 300;
+    std::string manifest;
+    std::vector<std::string> changed;
+    HANDLE locked = INVALID_HANDLE_VALUE;
+    for (int i = 0; i < kCount; ++i) {
+        const std::string path = "f" + std::to_string(i) + ".bin";
+        std::string content = "content " + std::to_string(i);
+        if (i == 150) {
+            content.assign(200000, static_cast<char>('a' + i % 26)); // seven pieces
+        }
+        manifest += Line(path, content);
+        switch (i % 5) {
+        case 0: Put(path, content); break;
+        case 1: Put(path, content + "!"); break;
+        case 2: break; // missing
+        case 3: CreateDirectoryA(Path(path).c_str(), nullptr); break;
+        case 4:
+            Put(path, content);
+            if (i == 299) { // current, but held without shared reading
+                locked = CreateFileA(Path(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr);
+                ASSERT_NE(locked, INVALID_HANDLE_VALUE);
+            }
+            break;
+        }
+        if (i % 5 == 1 || i % 5 == 2 || i % 5 == 3 || i == 299) {
+            changed.push_back(path);
+        }
+    }
+    std::vector<ManifestEntry> entries =
+        ParseManifest(manifest.data(), manifest.size(), g_Launcher.LauncherDir);
+    ASSERT_EQ(entries.size(), static_cast<size_t>(kCount));
+    std::vector<ManifestEntry> found;
+    // The first changed file is not on the server, so the run stops at its download.
+    EXPECT_EQ(RunPatchLoop(entries, &found), PatchResult::DownloadFailed);
+    CloseHandle(locked);
+
+    Lines expected;
+    for (int i = 0; i < kCount; ++i) {
+        expected.push_back("status:Dang kiem tra f" + std::to_string(i) + ".bin (" +
+                           std::to_string(i + 1) + "/" + std::to_string(kCount) + ")");
+        expected.push_back("progress:" + std::to_string(100 * (i + 1) / kCount));
+    }
+    Lines ops = Ops();
+    ASSERT_GE(ops.size(), expected.size());
+    EXPECT_EQ(Lines(ops.begin(), ops.begin() + static_cast<ptrdiff_t>(expected.size())), expected);
+    Lines foundPaths;
+    for (const ManifestEntry& entry : found) {
+        foundPaths.push_back(entry.Path);
+    }
+    EXPECT_EQ(foundPaths, changed);
+}
+
 TEST_F(UpdateWorkerTest, ThreeChangedFilesIncludingNewNestedFolder) {
     Put("a.txt", "old alpha");
     server_.SetBody("/launcher/manifest.txt", Line("a.txt", "alpha") +
@@ -110,6 +170,35 @@ TEST_F(UpdateWorkerTest, TruncatedBodyWritesNothing) {
     EXPECT_EQ(Get("a.txt"), "previous");
     EXPECT_FALSE(Exists("a.txt.part"));
     EXPECT_EQ(Ops().back(), "status:Tai that bai: a.txt");
+}
+
+// Bodies that came with status 200 but are not the manifest's bytes: a stale or foreign
+// file, and a chunked body whose connection closed early (read as complete under Wine).
+// Each ends the run as a failed download and leaves the player's file and folder alone.
+TEST_F(UpdateWorkerTest, BodyThatDoesNotMatchTheManifestIsNotWritten) {
+    std::string whole(65536, '\0');
+    for (size_t i = 0; i < whole.size(); ++i) {
+        whole[i] = static_cast<char>(i * 7 + i / 251);
+    }
+    ScriptedResponse stale;
+    stale.Body = "<html>captive portal</html>";
+    ScriptedResponse cutChunked;
+    cutChunked.Body = whole;
+    cutChunked.Chunked = true;
+    cutChunked.CloseAfterBytes = 40000;
+    CreateDirectoryA(Path("data").c_str(), nullptr);
+    for (const ScriptedResponse& answer : {stale, cutChunked}) {
+        ClearRecordedOps();
+        Put("data\\a.bin", "previous");
+        server_.SetBody("/launcher/manifest.txt", Line("data/a.bin", whole));
+        server_.SetResponse("/patch/data/a.bin", answer);
+        EXPECT_EQ(RunUpdateSequence(), UpdateOutcome::DownloadFailed);
+        EXPECT_TRUE(Get("data\\a.bin") == "previous") << "the player's file was replaced";
+        EXPECT_EQ(ListFolder(Path("data")), (Lines{"a.bin"}));
+        const Lines ops = Ops();
+        EXPECT_EQ(ops.back(), "status:Tai that bai: data/a.bin");
+        EXPECT_EQ(std::count(ops.begin(), ops.end(), "connect:1"), 0);
+    }
 }
 
 TEST_F(UpdateWorkerTest, LocalPathThatIsAFolderCannotBeWritten) {

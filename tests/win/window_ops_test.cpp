@@ -1,6 +1,6 @@
 // The real window operations against a main window on this thread, called from a second
-// thread as the update worker calls them: each has taken effect when it returns, while
-// the main thread keeps handling messages.
+// thread as the update worker calls them: the worker never waits for the main thread, and
+// what the window shows follows the worker's calls in order.
 #include "ui/window_ops.h"
 
 #include <windows.h>
@@ -9,64 +9,76 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
+#include <vector>
 
 #include "app/launcher_state.h"
 #include "app/startup.h"
 #include "ui/main_window.h"
 #include "window_environment.h"
 
+// This program has the real window operations but no update worker: the tests own every
+// change of the window.
+bool StartUpdateWorker() {
+    return true;
+}
+
 namespace {
 
-// What the worker thread saw right after each call returned.
-struct WorkerView {
-    std::string status;
-    LRESULT progress = -1;
-    BOOL connectAfterEnable = FALSE;
-    BOOL connectAfterDisable = TRUE;
-    BOOL registerAfterDisable = TRUE;
-    BOOL registerAfterEnable = FALSE;
-};
+constexpr int kSteps = 400;
 
-DWORD WINAPI Worker(void* param) {
-    WorkerView* view = static_cast<WorkerView*>(param);
-    SetStatus("Dang kiem tra file 3/12: data\\map.bin");
-    char text[128] = {};
-    GetWindowTextA(g_Launcher.StatusLine, text, sizeof text);
-    view->status = text;
+std::string StepText(int step) {
+    char text[64];
+    snprintf(text, sizeof text, "Dang kiem tra data\\file%03d.bin (%d/%d)", step, step, kSteps);
+    return text;
+}
 
+// Connect after step s of the worker below: it flips after every tenth text.
+bool ConnectAfterStep(int step) {
+    return (step / 10) % 2 == 1;
+}
+
+// The worker's side: a text and a position per step, a button change after every tenth
+// text, the last step's text, and finally the end state of a run.
+DWORD WINAPI OrderedWorker(void*) {
+    for (int step = 1; step <= kSteps; ++step) {
+        SetStatus(StepText(step).c_str());
+        SetProgress(step * 100 / kSteps);
+        if (step % 10 == 0) {
+            EnableConnect(ConnectAfterStep(step));
+            Sleep(1); // lets the main thread look in between
+        }
+    }
+    SetStatus("Client da moi nhat");
     SetProgress(100);
-    view->progress = SendMessageA(g_Launcher.ProgressBar, PBM_GETPOS, 0, 0);
-
     EnableConnect(true);
-    view->connectAfterEnable = IsWindowEnabled(g_Launcher.ConnectButton);
-    EnableConnect(false);
-    view->connectAfterDisable = IsWindowEnabled(g_Launcher.ConnectButton);
     EnableRegister(false);
-    view->registerAfterDisable = IsWindowEnabled(g_Launcher.RegisterButton);
-    EnableRegister(true);
-    view->registerAfterEnable = IsWindowEnabled(g_Launcher.RegisterButton);
     return 0;
 }
 
-// Handles messages until the thread ends, as the main loop does.
-bool PumpUntil(HANDLE thread, DWORD timeoutMs) {
-    const DWORD start = GetTickCount();
-    for (;;) {
-        const DWORD waited = GetTickCount() - start;
-        if (waited >= timeoutMs) {
-            return false;
-        }
-        DWORD r = MsgWaitForMultipleObjects(1, &thread, FALSE, timeoutMs - waited, QS_ALLINPUT);
-        if (r == WAIT_OBJECT_0) {
-            return true;
-        }
-        MSG message;
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&message);
-            DispatchMessageA(&message);
+struct Seen {
+    std::string status;
+    bool connect;
+};
+
+Seen ReadWindow() {
+    char text[128] = {};
+    GetWindowTextA(g_Launcher.StatusLine, text, sizeof text);
+    return Seen{text, IsWindowEnabled(g_Launcher.ConnectButton) != FALSE};
+}
+
+// The step whose text is shown, 0 before the first, kSteps + 1 for the final text.
+int StepOf(const std::string& status) {
+    if (status == "Client da moi nhat") {
+        return kSteps + 1;
+    }
+    for (int step = 1; step <= kSteps; ++step) {
+        if (status == StepText(step)) {
+            return step;
         }
     }
+    return status.empty() ? 0 : -1;
 }
 
 class WindowOpsTest : public ::testing::Test {
@@ -90,19 +102,66 @@ class WindowOpsTest : public ::testing::Test {
     HWND window_ = nullptr;
 };
 
-TEST_F(WindowOpsTest, CallsFromAnotherThreadHaveTakenEffectWhenTheyReturn) {
-    WorkerView view;
-    HANDLE thread = CreateThread(nullptr, 0, Worker, &view, 0, nullptr);
+// A slow main thread (2 ms per message) sees the worker's calls in order: every state it
+// finds is one the worker passed through, the texts never go back, a button change never
+// shows before the text set ahead of it, and the end state is that of the last calls.
+TEST_F(WindowOpsTest, SlowMainThreadSeesTheWorkersCallsInOrder) {
+    HANDLE thread = CreateThread(nullptr, 0, OrderedWorker, nullptr, 0, nullptr);
     ASSERT_NE(thread, nullptr);
-    const bool ended = PumpUntil(thread, 10000);
+    std::vector<Seen> seen;
+    const DWORD start = GetTickCount();
+    bool ended = false;
+    while (!ended && GetTickCount() - start < 20000) {
+        ended = WaitForSingleObject(thread, 0) == WAIT_OBJECT_0;
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            DispatchMessageA(&message);
+            seen.push_back(ReadWindow());
+            Sleep(2);
+        }
+    }
     CloseHandle(thread);
     ASSERT_TRUE(ended);
-    EXPECT_EQ(view.status, "Dang kiem tra file 3/12: data\\map.bin");
-    EXPECT_EQ(view.progress, 100);
-    EXPECT_TRUE(view.connectAfterEnable);
-    EXPECT_FALSE(view.connectAfterDisable);
-    EXPECT_FALSE(view.registerAfterDisable);
-    EXPECT_TRUE(view.registerAfterEnable);
+
+    int previous = 0;
+    for (const Seen& s : seen) {
+        const int step = StepOf(s.status);
+        ASSERT_GE(step, previous) << s.status;
+        previous = step;
+        if (step >= 1 && step <= kSteps) {
+            // After step's text, Connect is as the worker left it before or after that step.
+            const bool before = ConnectAfterStep(step - 1);
+            const bool after = ConnectAfterStep(step);
+            EXPECT_TRUE(s.connect == before || s.connect == after) << s.status;
+        }
+    }
+    Seen last = ReadWindow();
+    EXPECT_EQ(last.status, "Client da moi nhat");
+    EXPECT_TRUE(last.connect);
+    EXPECT_EQ(SendMessageA(g_Launcher.ProgressBar, PBM_GETPOS, 0, 0), 100);
+    EXPECT_FALSE(IsWindowEnabled(g_Launcher.RegisterButton));
+}
+
+// The worker finishes its calls while the main thread handles no message for a second;
+// the window then catches up with one message.
+TEST_F(WindowOpsTest, WorkerFinishesWhileTheMainThreadIsBlocked) {
+    HANDLE thread = CreateThread(nullptr, 0, OrderedWorker, nullptr, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    const DWORD waited = WaitForSingleObject(thread, 1000); // no messages handled meanwhile
+    CloseHandle(thread);
+    ASSERT_EQ(waited, WAIT_OBJECT_0);
+    EXPECT_EQ(ReadWindow().status, ""); // nothing was carried out behind the main thread
+
+    int handled = 0;
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        handled += message.message == kWindowOpsMessage ? 1 : 0;
+        DispatchMessageA(&message);
+    }
+    EXPECT_EQ(handled, 1);
+    EXPECT_EQ(ReadWindow().status, "Client da moi nhat");
+    EXPECT_TRUE(IsWindowEnabled(g_Launcher.ConnectButton));
+    EXPECT_EQ(SendMessageA(g_Launcher.ProgressBar, PBM_GETPOS, 0, 0), 100);
 }
 
 TEST_F(WindowOpsTest, CallsOnTheMainThreadActAtOnce) {

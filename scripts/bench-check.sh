@@ -1,0 +1,116 @@
+#!/usr/bin/env bash
+# Check-phase benchmark: the time from starting Launcher.exe (x86-64, under Wine and Xvfb)
+# until it shows the online text, with every file current and the page cache warm, against
+# a native read + CRC-32 (zlib) of the same files, in one run, for 0 files (the start-up
+# floor), 4,000 files of 32 KiB, 20,000 files of 4 KiB and one 1 GiB file.
+# Usage: scripts/bench-check.sh [runs, default 3] [Launcher.exe to time instead of this build's]
+set -eu
+cd "$(dirname "$0")/.."
+runs=${1:-3}
+launcher=${2:-}
+
+bash scripts/deps.sh bench
+cmake --preset windows-x64 -DQELT_BUILD_BENCH=ON >build/configure-windows-x64.log 2>&1 || { cat build/configure-windows-x64.log; exit 1; }
+cmake --build --preset windows-x64 -j 2 --target Launcher qelt_check_bench >/dev/null
+[ -n "$launcher" ] || launcher=build/windows-x64/Launcher.exe
+bench_exe=build/windows-x64/bench/qelt_check_bench.exe
+
+source scripts/wine-env.sh
+source scripts/xvfb.sh
+work=$(mktemp -d)
+server_pid=""
+cleanup() {
+    [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null
+    qelt_wineserver_stop
+    qelt_xvfb_stop
+    rm -rf "$work"
+}
+trap cleanup EXIT
+qelt_xvfb_start
+qelt_wine_prefix
+qelt_wineserver_start
+
+cc -O2 -o "$work/native_check" bench/native_check.c -lz
+
+# One update tree served for all sets: the status says online; each set has its manifest.
+mkdir -p "$work/tree/launcher"
+printf 'online' >"$work/tree/launcher/status"
+python3 -u -m http.server --bind 127.0.0.1 --directory "$work/tree" 0 >"$work/server.log" 2>&1 &
+server_pid=$!
+port=""
+for _ in $(seq 100); do
+    port=$(sed -n 's/.*port \([0-9]*\).*/\1/p' "$work/server.log" | head -n 1)
+    [ -n "$port" ] && break
+    sleep 0.1
+done
+[ -n "$port" ] || { echo "the file server did not start"; cat "$work/server.log"; exit 1; }
+"$QELT_WINE" cmd /c exit 0 </dev/null >/dev/null 2>&1 # Wine's services start outside the timing
+
+# make_client <name> <files> <bytes each>: a client folder with the launcher, its
+# Launcher.ini, a game stand-in and random files in folders of 100, and its manifest.
+make_client() {
+    local dir="$work/$1"
+    mkdir -p "$dir"
+    cp "$launcher" "$dir/Launcher.exe"
+    printf 'x' >"$dir/main.exe"
+    printf '[Launcher]\r\nUpdateUrl=http://127.0.0.1:%s/%s\r\n' "$port" "$1" >"$dir/Launcher.ini"
+    mkdir -p "$work/tree/$1/launcher"
+    cp "$work/tree/launcher/status" "$work/tree/$1/launcher/status"
+    python3 - "$dir" "$2" "$3" "$work/tree/$1/launcher/manifest.txt" <<'PY'
+import os, sys, zlib
+folder, count, size, manifest = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), sys.argv[4]
+with open(manifest, "w", newline="") as out:
+    for i in range(count):
+        rel = "data/d%03d/f%05d.bin" % (i // 100, i) if count > 1 else "data/big.bin"
+        path = os.path.join(folder, rel)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        crc = 0
+        with open(path, "wb") as f:
+            left = size
+            while left > 0:
+                block = os.urandom(min(left, 1 << 20))
+                crc = zlib.crc32(block, crc)
+                f.write(block)
+                left -= len(block)
+        out.write("%08X\t%s\r\n" % (crc, rel))
+PY
+}
+
+field() { # field <name> <text>: the value after a name in a one-line report
+    awk -v n="$1" '{ for (i = 1; i < NF; i++) if ($i == n) print $(i + 1) }' <<<"$2"
+}
+min() { awk -v a="$1" -v b="$2" 'BEGIN { print (a == "" || b < a ? b : a) }'; }
+
+sets=("empty 0 0" "small32k 4000 32768" "small4k 20000 4096" "big1g 1 1073741824")
+declare -A native_best launcher_best
+for set in "${sets[@]}"; do
+    read -r name count size <<<"$set"
+    make_client "$name" "$count" "$size"
+    dir="$work/$name"
+    winpath="Z:$(echo "$dir/Launcher.exe" | tr / '\\')"
+    "$QELT_WINE" "$bench_exe" "$winpath" >/dev/null 2>&1 || true # warms the cache and the prefix
+    n_best=""
+    l_best=""
+    for run in $(seq "$runs"); do
+        out=$("$work/native_check" "$dir" "$work/tree/$name/launcher/manifest.txt") || { echo "native check failed: $out"; exit 1; }
+        n=$(field seconds "$out")
+        out=$("$QELT_WINE" "$bench_exe" "$winpath" 2>/dev/null) || { echo "launcher run failed: $out"; exit 1; }
+        l=$(field seconds "$out")
+        echo "$name run $run: native $n s, launcher $l s"
+        n_best=$(min "$n_best" "$n")
+        l_best=$(min "$l_best" "$l")
+    done
+    native_best[$name]=$n_best
+    launcher_best[$name]=$l_best
+    rm -rf "$dir"
+done
+
+floor=${launcher_best[empty]}
+echo
+echo "best of $runs runs, seconds (launcher: start to \"Server dang online\")"
+printf '%-22s %10s %10s %16s %8s\n' set native launcher "launcher-floor" ratio
+for set in "${sets[@]}"; do
+    read -r name count size <<<"$set"
+    awk -v s="$name ($count x $size)" -v n="${native_best[$name]}" -v l="${launcher_best[$name]}" -v f="$floor" \
+        'BEGIN { d = l - f; printf "%-22s %10.3f %10.3f %16.3f %8s\n", s, n, l, d, (n > 0 ? sprintf("%.1fx", d / n) : "-") }'
+done

@@ -1,0 +1,23 @@
+// StartProgram: a just-written executable is often held open for a moment, on Windows
+// mostly by a virus scanner reading it; its start then fails although the file is fine.
+#include "app/start_program.h"
+
+StartRetry g_StartRetry;
+
+bool StartProgram(const char* applicationName, char* commandLine, DWORD creationFlags,
+                  const char* currentDirectory, STARTUPINFOA* startup,
+                  PROCESS_INFORMATION* process) {
+    for (int attempt = 1;; ++attempt) {
+        if (CreateProcessA(applicationName, commandLine, nullptr, nullptr, FALSE, creationFlags,
+                           nullptr, currentDirectory, startup, process)) {
+            return true;
+        }
+        const DWORD error = GetLastError();
+        if ((error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) ||
+            attempt >= g_StartRetry.Attempts) {
+            SetLastError(error);
+            return false;
+        }
+        Sleep(g_StartRetry.DelayMs);
+    }
+}
