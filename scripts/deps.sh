@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need from Debian's archive, skipping quickly what
-# is already there. Usage: deps.sh [demo|test|bench]
+# is already there. Usage: deps.sh [demo|test|bench|deploy]
 set -u
 want=(cmake ninja-build g++ g++-mingw-w64-x86-64 g++-mingw-w64-i686 googletest libgtest-dev
       libstb-dev zlib1g-dev libz-mingw-w64-dev libmicrohttpd-dev libsqlite3-dev libsodium-dev
@@ -12,7 +12,10 @@ if [ "${1:-test}" = test ]; then
            python3-nacl postgresql nginx)
 fi
 if [ "${1:-test}" = bench ]; then
-    want+=(curl time python3 wrk nginx)
+    want+=(curl time python3 wrk nginx postgresql openssl)
+fi
+if [ "${1:-test}" = deploy ]; then
+    want+=(curl python3 postgresql nginx openssl)
 fi
 missing=()
 for pkg in "${want[@]}"; do

@@ -138,4 +138,15 @@ else
     extra_failed=$((extra_failed + 1))
 fi
 
-EXTRA_PASSED=$extra_passed EXTRA_FAILED=$extra_failed bash scripts/summarize.sh build/host build/windows-x64 build/tools
+# The scaled deployment: nginx, two server instances and PostgreSQL, the launcher through
+# it over HTTPS; its cases are counted from build/deploy/test-results.
+if [ "$tools_built" = 1 ] && [ "$windows_built" = 1 ]; then
+    run_tests bash tests/deploy/run.sh ||
+        grep -qs '<failure' build/deploy/test-results/*.xml || extra_failed=$((extra_failed + 1))
+else
+    echo "FAILED: deployment tests not run"
+    extra_failed=$((extra_failed + 1))
+fi
+
+EXTRA_PASSED=$extra_passed EXTRA_FAILED=$extra_failed bash scripts/summarize.sh build/host build/windows-x64 \
+    build/tools build/deploy

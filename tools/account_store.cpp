@@ -9,23 +9,23 @@ bool StartsWith(const std::string& text, const char* prefix) {
 
 } // namespace
 
-bool OpenAccountStore(const std::string& spec, AccountStore* store, std::string* error) {
-    if (StartsWith(spec, "sqlite:")) {
-        const std::string path = spec.substr(7);
+bool OpenAccountStore(const std::string& where, AccountStore* store, std::string* error) {
+    if (StartsWith(where, "sqlite:")) {
+        const std::string path = where.substr(7);
         if (path.empty()) {
             *error = "sqlite: needs a file path, as in sqlite:/var/lib/qelt/accounts.db";
             return false;
         }
         return OpenSqliteStore(path, store, error);
     }
-    if (StartsWith(spec, "postgresql://") || StartsWith(spec, "postgres://")) {
+    if (StartsWith(where, "postgresql://") || StartsWith(where, "postgres://")) {
 #ifdef QELT_WITH_POSTGRES
-        return OpenPostgresStore(spec, store, error);
+        return OpenPostgresStore(where, store, error);
 #else
         *error = "this qelt-server was built without PostgreSQL support (QELT_WITH_POSTGRES)";
         return false;
 #endif
     }
-    *error = "unknown database \"" + spec + "\": use sqlite:PATH or postgresql://...";
+    *error = "unknown database \"" + where + "\": use sqlite:PATH or postgresql://...";
     return false;
 }

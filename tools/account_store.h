@@ -23,7 +23,7 @@ struct AccountStore {
 
 // Opens "sqlite:PATH" or "postgresql://..." (also "postgres://..."), creating the table
 // when it does not exist. False with a reason in *error when it cannot be opened.
-bool OpenAccountStore(const std::string& spec, AccountStore* store, std::string* error);
+bool OpenAccountStore(const std::string& where, AccountStore* store, std::string* error);
 
 // The implementations, selected by OpenAccountStore.
 bool OpenSqliteStore(const std::string& path, AccountStore* store, std::string* error);

@@ -48,7 +48,7 @@ constexpr char kUsage[] =
     "  --listen ADDR         address to listen on (default 127.0.0.1; 0.0.0.0 or :: for all)\n"
     "  --port N              TCP port (default 8080; 0 picks a free one)\n"
     "  --port-file FILE      write the port to FILE once listening\n"
-    "  --db SPEC             account database: sqlite:PATH (default sqlite:TREE/qelt.db),\n"
+    "  --db WHERE            account database: sqlite:PATH (default sqlite:TREE/qelt.db),\n"
     "                        or postgresql://... when built with PostgreSQL\n"
     "  --game-server H:P     /launcher/status answers \"online\" while H:P accepts TCP\n"
     "                        connections (probed every 2 s); without it the file\n"

@@ -7,24 +7,12 @@
 
 #include "base/utf.h"
 #include "register/registration_form.h"
+#include "hex_digit.h"
 #include "server_texts.h"
 
 namespace {
 
 constexpr size_t kMaxEmailUnits = 60;
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    return -1;
-}
 
 bool DecodeFormValue(const char* begin, const char* end, std::string* out) {
     out->clear();

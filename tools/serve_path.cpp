@@ -12,22 +12,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "hex_digit.h"
+
 namespace {
 
 constexpr size_t kMaxPath = 4096;
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    return -1;
-}
 
 bool ParseNumber(const char* begin, const char* end, uint64_t* value) {
     if (begin == end || end - begin > 19) {
@@ -147,21 +136,22 @@ RangeResult ParseByteRange(const char* header, uint64_t size, uint64_t* first, u
     if (strncmp(header, kUnit, sizeof kUnit - 1) != 0) {
         return RangeResult::Ignored;
     }
-    const char* spec = header + sizeof kUnit - 1;
-    while (*spec == ' ') {
-        ++spec;
+    const char* range = header + sizeof kUnit - 1;
+    while (*range == ' ') {
+        ++range;
     }
-    const char* end = spec + strlen(spec);
-    while (end > spec && end[-1] == ' ') {
+    const char* end = range + strlen(range);
+    while (end > range && end[-1] == ' ') {
         --end;
     }
-    const char* dash = static_cast<const char*>(memchr(spec, '-', static_cast<size_t>(end - spec)));
-    if (dash == nullptr || memchr(spec, ',', static_cast<size_t>(end - spec)) != nullptr) {
+    const char* dash =
+        static_cast<const char*>(memchr(range, '-', static_cast<size_t>(end - range)));
+    if (dash == nullptr || memchr(range, ',', static_cast<size_t>(end - range)) != nullptr) {
         return RangeResult::Ignored;
     }
     uint64_t a = 0;
     uint64_t b = 0;
-    if (dash == spec) { // the last N bytes
+    if (dash == range) { // the last N bytes
         if (!ParseNumber(dash + 1, end, &b)) {
             return RangeResult::Ignored;
         }
@@ -172,7 +162,7 @@ RangeResult ParseByteRange(const char* header, uint64_t size, uint64_t* first, u
         *first = size - *length;
         return RangeResult::Satisfiable;
     }
-    if (!ParseNumber(spec, dash, &a)) {
+    if (!ParseNumber(range, dash, &a)) {
         return RangeResult::Ignored;
     }
     if (dash + 1 == end) {
