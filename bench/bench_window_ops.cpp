@@ -18,3 +18,4 @@ void EnableConnect(bool) {}
 void EnableRegister(bool) {}
 void RequestClose() {}
 void ApplyPendingWindowOps() {}
+void ApplyDeferredWindowOps() {}

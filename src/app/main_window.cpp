@@ -142,7 +142,12 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     case WM_PAINT: return OnPaint(window);
     case WM_DRAWITEM: return OnDrawItem(reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
     case WM_COMMAND: return OnCommand(window, LOWORD(wParam));
-    case WM_TIMER: return OnTimer(window);
+    case WM_TIMER:
+        if (wParam == kWindowOpsTimerId) {
+            ApplyDeferredWindowOps();
+            return 0;
+        }
+        return OnTimer(window);
     case WM_DESTROY: return OnDestroy();
     case kWindowOpsMessage: return OnWindowOps();
     default: return DefWindowProcA(window, message, wParam, lParam);

@@ -5,6 +5,10 @@
 // shows exactly what carrying out every call in order would have shown, and a text set
 // before a button change is never on screen later than that change. A call that asks for
 // what was last asked for costs no message (a download repeats one text for many pieces).
+// Texts and bar positions reach the window at most once per kRepaintSpacingMs: under Wine a
+// repaint costs more than checking a small file, so a message that comes sooner leaves them
+// to a timer, and the worker posts nothing more meanwhile. A button change or the close
+// request is never held back; it takes the texts before it along.
 #include "ui/window_ops.h"
 
 #include <windows.h>
@@ -30,10 +34,14 @@ struct WindowRequest {
     char Status[kStatusTextCapacity]; // the longest text any caller builds
 };
 
+constexpr ULONGLONG kRepaintSpacingMs = 15;
+
 SRWLOCK g_Lock = SRWLOCK_INIT;
 WindowRequest g_Pending;   // asked for by other threads, not yet applied
 WindowRequest g_Requested; // the latest asked for by any thread, applied or not
-bool g_Posted;             // a kWindowOpsMessage is on its way
+bool g_Posted;             // a kWindowOpsMessage is on its way, or the timer is set
+bool g_Deferred;           // the timer is set; a button change or close posts again
+ULONGLONG g_LastApplied;   // main thread only: when texts last reached the window
 
 // Also true before the window exists: the calls then act on null handles, as they always
 // did, instead of posting to no window.
@@ -91,7 +99,12 @@ WindowRequest TakePending() {
     g_Pending.HasStatus = g_Pending.HasProgress = false;
     g_Pending.HasConnect = g_Pending.HasRegister = g_Pending.Close = false;
     g_Posted = false;
+    g_Deferred = false;
     return pending;
+}
+
+bool Urgent(const WindowRequest& r) {
+    return r.HasConnect || r.HasRegister || r.Close;
 }
 
 // On the main thread a call acts at once, after what other threads asked for earlier, so
@@ -105,6 +118,7 @@ void Request(const WindowRequest& call) {
         Fold(g_Requested, call);
         g_Requested.Close = false;
         ReleaseSRWLockExclusive(&g_Lock);
+        g_LastApplied = GetTickCount64();
         Apply(earlier);
         Apply(call);
         return;
@@ -115,7 +129,7 @@ void Request(const WindowRequest& call) {
     bool post = false;
     if (changed) {
         Fold(g_Pending, call);
-        post = !g_Posted;
+        post = !g_Posted || (g_Deferred && Urgent(call));
         g_Posted = true;
     }
     ReleaseSRWLockExclusive(&g_Lock);
@@ -130,9 +144,35 @@ void Request(const WindowRequest& call) {
 } // namespace
 
 void ApplyPendingWindowOps() {
+    const ULONGLONG now = GetTickCount64();
+    const ULONGLONG since = now - g_LastApplied;
+    AcquireSRWLockExclusive(&g_Lock);
+    if (!Urgent(g_Pending) && since < kRepaintSpacingMs) {
+        if (!g_Deferred) {
+            g_Deferred = SetTimer(g_Launcher.MainWindowHandle, kWindowOpsTimerId,
+                                  static_cast<UINT>(kRepaintSpacingMs - since), nullptr) != 0;
+        }
+        if (g_Deferred) {
+            ReleaseSRWLockExclusive(&g_Lock);
+            return;
+        }
+    }
+    const bool timerSet = g_Deferred;
+    const WindowRequest pending = TakePending();
+    ReleaseSRWLockExclusive(&g_Lock);
+    if (timerSet) {
+        KillTimer(g_Launcher.MainWindowHandle, kWindowOpsTimerId);
+    }
+    g_LastApplied = now;
+    Apply(pending);
+}
+
+void ApplyDeferredWindowOps() {
     AcquireSRWLockExclusive(&g_Lock);
     const WindowRequest pending = TakePending();
     ReleaseSRWLockExclusive(&g_Lock);
+    KillTimer(g_Launcher.MainWindowHandle, kWindowOpsTimerId);
+    g_LastApplied = GetTickCount64();
     Apply(pending);
 }
 

@@ -15,8 +15,13 @@ void RequestClose();
 // waiting; its window procedure answers it with ApplyPendingWindowOps.
 constexpr unsigned kWindowOpsMessage = 0x8001;
 
-// Carries out, on the main thread, what other threads have asked for since the last time.
+// Carries out, on the main thread, what other threads have asked for since the last time;
+// texts and bar positions that come too soon after the last ones are left to the timer
+// kWindowOpsTimerId on the main window, whose WM_TIMER is answered with
+// ApplyDeferredWindowOps.
 void ApplyPendingWindowOps();
+void ApplyDeferredWindowOps();
+constexpr unsigned kWindowOpsTimerId = 0x8001;
 
 // Starts the update worker thread, once, and lets go of its handle. False when the thread
 // could not be created. Tests link a version that starts nothing.

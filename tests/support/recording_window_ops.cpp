@@ -46,6 +46,7 @@ void RequestClose() {
 }
 // Every call is recorded at once, so nothing waits for the main thread.
 void ApplyPendingWindowOps() {}
+void ApplyDeferredWindowOps() {}
 // No worker: a test that creates the main window owns every change of the window.
 bool StartUpdateWorker() {
     return g_WorkerStartSucceeds;

@@ -164,6 +164,49 @@ TEST_F(WindowOpsTest, WorkerFinishesWhileTheMainThreadIsBlocked) {
     EXPECT_EQ(SendMessageA(g_Launcher.ProgressBar, PBM_GETPOS, 0, 0), 100);
 }
 
+DWORD WINAPI SetTextB(void*) {
+    SetStatus("b");
+    SetProgress(42);
+    return 0;
+}
+
+DWORD WINAPI SetTextC(void*) {
+    SetStatus("c");
+    return 0;
+}
+
+// Handles messages, timers included, until the status line shows the text (at most 5 s).
+bool PumpUntilShown(const char* text) {
+    const DWORD start = GetTickCount();
+    while (ReadWindow().status != text && GetTickCount() - start < 5000) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            DispatchMessageA(&message);
+        }
+    }
+    return ReadWindow().status == text;
+}
+
+void RunToEnd(LPTHREAD_START_ROUTINE worker) {
+    HANDLE thread = CreateThread(nullptr, 0, worker, nullptr, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+}
+
+// A text that follows the last one closely may be held back to spare a repaint, but the
+// worker's last text and position still reach the window with no call after them, and
+// later calls are carried out again.
+TEST_F(WindowOpsTest, TextsHeldBackStillReachTheWindow) {
+    SetStatus("a");
+    RunToEnd(SetTextB);
+    ASSERT_TRUE(PumpUntilShown("b"));
+    EXPECT_EQ(SendMessageA(g_Launcher.ProgressBar, PBM_GETPOS, 0, 0), 42);
+    RunToEnd(SetTextC);
+    EXPECT_TRUE(PumpUntilShown("c"));
+}
+
 TEST_F(WindowOpsTest, CallsOnTheMainThreadActAtOnce) {
     SetStatus("Dang chay game...");
     char text[64] = {};
