@@ -2,7 +2,10 @@
 # Check-phase benchmark: the time from starting Launcher.exe (x86-64, under Wine and Xvfb)
 # until it shows the online text, with every file current and the page cache warm, against
 # a native read + CRC-32 (zlib) of the same files, in one run, for 0 files (the start-up
-# floor), 4,000 files of 32 KiB, 20,000 files of 4 KiB and one 1 GiB file.
+# floor), 4,000 files of 32 KiB, 20,000 files of 4 KiB and one 1 GiB file. Also in each run:
+# the same files through a bare Win32 loop under Wine (bench/wine_check.cpp: the check phase's
+# calls and two threads, no window), and that loop only opening and closing each file: what
+# Wine charges per file before the launcher does anything.
 # Usage: scripts/bench-check.sh [runs, default 3] [Launcher.exe to time instead of this build's]
 set -eu
 cd "$(dirname "$0")/.."
@@ -11,9 +14,10 @@ launcher=${2:-}
 
 bash scripts/deps.sh bench
 cmake --preset windows-x64 -DQELT_BUILD_BENCH=ON >build/configure-windows-x64.log 2>&1 || { cat build/configure-windows-x64.log; exit 1; }
-cmake --build --preset windows-x64 -j 2 --target Launcher qelt_check_bench >/dev/null
+cmake --build --preset windows-x64 -j 2 --target Launcher qelt_check_bench qelt_wine_check >/dev/null
 [ -n "$launcher" ] || launcher=build/windows-x64/Launcher.exe
 bench_exe=build/windows-x64/bench/qelt_check_bench.exe
+wine_check=build/windows-x64/bench/qelt_wine_check.exe
 
 source scripts/wine-env.sh
 source scripts/xvfb.sh
@@ -82,7 +86,7 @@ field() { # field <name> <text>: the value after a name in a one-line report
 min() { awk -v a="$1" -v b="$2" 'BEGIN { print (a == "" || b < a ? b : a) }'; }
 
 sets=("empty 0 0" "small32k 4000 32768" "small4k 20000 4096" "big1g 1 1073741824")
-declare -A native_best launcher_best
+declare -A native_best launcher_best bare_best open_best
 for set in "${sets[@]}"; do
     read -r name count size <<<"$set"
     make_client "$name" "$count" "$size"
@@ -91,26 +95,41 @@ for set in "${sets[@]}"; do
     "$QELT_WINE" "$bench_exe" "$winpath" >/dev/null 2>&1 || true # warms the cache and the prefix
     n_best=""
     l_best=""
+    b_best=""
+    o_best=""
+    wdir="Z:$(echo "$dir" | tr / '\\')"
+    wmanifest="Z:$(echo "$work/tree/$name/launcher/manifest.txt" | tr / '\\')"
     for run in $(seq "$runs"); do
         out=$("$work/native_check" "$dir" "$work/tree/$name/launcher/manifest.txt") || { echo "native check failed: $out"; exit 1; }
         n=$(field seconds "$out")
+        out=$("$QELT_WINE" "$wine_check" "$wdir" "$wmanifest" 2 2>/dev/null) || { echo "bare Win32 check failed: $out"; exit 1; }
+        b=$(field seconds "$out")
+        out=$("$QELT_WINE" "$wine_check" "$wdir" "$wmanifest" 2 open 2>/dev/null) || { echo "bare Win32 open failed: $out"; exit 1; }
+        o=$(field seconds "$out")
         out=$("$QELT_WINE" "$bench_exe" "$winpath" 2>/dev/null) || { echo "launcher run failed: $out"; exit 1; }
         l=$(field seconds "$out")
-        echo "$name run $run: native $n s, launcher $l s"
+        echo "$name run $run: native $n s, bare Win32 $b s (open only $o s), launcher $l s"
         n_best=$(min "$n_best" "$n")
+        b_best=$(min "$b_best" "$b")
+        o_best=$(min "$o_best" "$o")
         l_best=$(min "$l_best" "$l")
     done
     native_best[$name]=$n_best
     launcher_best[$name]=$l_best
+    bare_best[$name]=$b_best
+    open_best[$name]=$o_best
     rm -rf "$dir"
 done
 
 floor=${launcher_best[empty]}
 echo
 echo "best of $runs runs, seconds (launcher: start to \"Server dang online\")"
-printf '%-22s %10s %10s %16s %8s\n' set native launcher "launcher-floor" ratio
+echo "(bare: the Win32 loop under Wine, 2 threads; open: that loop only opening and closing)"
+printf '%-22s %8s %8s %8s %9s %15s %7s %11s\n' set native open bare launcher "launcher-floor" ratio "vs bare"
 for set in "${sets[@]}"; do
     read -r name count size <<<"$set"
     awk -v s="$name ($count x $size)" -v n="${native_best[$name]}" -v l="${launcher_best[$name]}" -v f="$floor" \
-        'BEGIN { d = l - f; printf "%-22s %10.3f %10.3f %16.3f %8s\n", s, n, l, d, (n > 0 ? sprintf("%.1fx", d / n) : "-") }'
+        -v b="${bare_best[$name]}" -v o="${open_best[$name]}" \
+        'BEGIN { d = l - f; printf "%-22s %8.3f %8.3f %8.3f %9.3f %15.3f %7s %11s\n", s, n, o, b, l, d,
+                 (n > 0 ? sprintf("%.1fx", d / n) : "-"), (b > 0 ? sprintf("%.2fx", d / b) : "-") }'
 done
