@@ -1,6 +1,8 @@
 // Times one download into memory by HttpRequest, or by a bare WinHTTP read loop that keeps
-// nothing (the platform's own ceiling), and prints the rate and the peak working set for
-// scripts/bench-http.sh. Usage: qelt_http_bench [--bare] <url> [progress label]
+// nothing (the platform's own ceiling), or by that loop keeping the body in one reservation
+// of the announced size (--bare-keep: what holding the bytes costs, without HttpRequest),
+// and prints the rate and the peak working set for scripts/bench-http.sh.
+// Usage: qelt_http_bench [--bare | --bare-keep] <url> [progress label]
 // Built as qelt_http_window_bench (QELT_BENCH_WINDOW), HttpRequest runs on a second thread
 // and reports its progress to a real main window whose thread handles messages meanwhile,
 // as in the launcher.
@@ -29,8 +31,9 @@ double Seconds(const LARGE_INTEGER& from, const LARGE_INTEGER& to) {
            static_cast<double>(frequency.QuadPart);
 }
 
-// The same WinHTTP calls as HttpRequest with the same 32768-byte reads, the bytes dropped.
-int BareDownload(const char* url, unsigned long long* bytes) {
+// The same WinHTTP calls as HttpRequest with the same 32768-byte reads, the bytes dropped,
+// or appended to keep (reserved once to the announced length) when it is given.
+int BareDownload(const char* url, unsigned long long* bytes, ByteBuffer* keep) {
     RequestUrl parts;
     if (!SplitRequestUrl(url, &parts)) {
         return 0;
@@ -48,10 +51,21 @@ int BareDownload(const char* url, unsigned long long* bytes) {
         DWORD size = sizeof status;
         WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                             WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX);
+        DWORD total = 0;
+        size = sizeof total;
+        WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
+                            WINHTTP_HEADER_NAME_BY_INDEX, &total, &size, WINHTTP_NO_HEADER_INDEX);
+        if (keep != nullptr) {
+            ReserveBytes(*keep, total);
+        }
         static unsigned char chunk[32768];
         DWORD count = 0;
         while (WinHttpReadData(request, chunk, sizeof chunk, &count) && count > 0) {
             *bytes += count;
+            if (keep != nullptr && !AppendBytes(*keep, chunk, count)) {
+                status = 0;
+                break;
+            }
         }
     }
     WinHttpCloseHandle(request);
@@ -109,10 +123,11 @@ int WindowDownload(const char* url, const char* label, ByteBuffer& body) {
 } // namespace
 
 int main(int argc, char** argv) {
-    bool bare = argc >= 2 && strcmp(argv[1], "--bare") == 0;
+    const bool keep = argc >= 2 && strcmp(argv[1], "--bare-keep") == 0;
+    const bool bare = keep || (argc >= 2 && strcmp(argv[1], "--bare") == 0);
     int first = bare ? 2 : 1;
     if (argc <= first) {
-        fprintf(stderr, "usage: qelt_http_bench [--bare] <url> [progress label]\n");
+        fprintf(stderr, "usage: qelt_http_bench [--bare | --bare-keep] <url> [progress label]\n");
         return 2;
     }
     const char* url = argv[first];
@@ -122,9 +137,11 @@ int main(int argc, char** argv) {
     unsigned long long bytes = 0;
     QueryPerformanceCounter(&start);
 #if defined(QELT_BENCH_WINDOW)
-    int status = bare ? BareDownload(url, &bytes) : WindowDownload(url, label, body);
+    int status =
+        bare ? BareDownload(url, &bytes, keep ? &body : nullptr) : WindowDownload(url, label, body);
 #else
-    int status = bare ? BareDownload(url, &bytes) : HttpRequest(url, body, label, nullptr);
+    int status = bare ? BareDownload(url, &bytes, keep ? &body : nullptr)
+                      : HttpRequest(url, body, label, nullptr);
 #endif
     QueryPerformanceCounter(&end);
     if (!bare) {

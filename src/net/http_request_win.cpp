@@ -26,6 +26,7 @@ static_assert(sizeof(URL_COMPONENTS) == 60, "the 32-bit record is 60 bytes");
 bool ReadBody(HINTERNET request, ByteBuffer& response, DWORD total, const char* progressLabel) {
     unsigned char chunk[kChunkSize];
     int kilobytes = DownloadKilobytes(total);
+    int shown = -1; // the text only changes with the percentage: most pieces show nothing new
     unsigned long long received = 0;
     for (;;) {
         DWORD count = 0;
@@ -39,8 +40,10 @@ bool ReadBody(HINTERNET request, ByteBuffer& response, DWORD total, const char* 
             return false;
         }
         received += count;
-        if (progressLabel != nullptr && total != 0) {
-            int percent = DownloadPercent(response.size(), total);
+        const int percent =
+            progressLabel != nullptr && total != 0 ? DownloadPercent(response.size(), total) : -1;
+        if (percent != shown) {
+            shown = percent;
             char text[kStatusTextCapacity];
             FormatDownloadStatus(text, sizeof text, progressLabel, percent, kilobytes);
             SetStatus(text);
