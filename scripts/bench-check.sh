@@ -21,6 +21,7 @@ wine_check=build/windows-x64/bench/qelt_wine_check.exe
 
 source scripts/wine-env.sh
 source scripts/xvfb.sh
+source scripts/file-server.sh
 work=$(mktemp -d)
 server_pid=""
 cleanup() {
@@ -39,15 +40,8 @@ cc -O2 -o "$work/native_check" bench/native_check.c -lz
 # One update tree served for all sets: the status says online; each set has its manifest.
 mkdir -p "$work/tree/launcher"
 printf 'online' >"$work/tree/launcher/status"
-python3 -u -m http.server --bind 127.0.0.1 --directory "$work/tree" 0 >"$work/server.log" 2>&1 &
-server_pid=$!
-port=""
-for _ in $(seq 100); do
-    port=$(sed -n 's/.*port \([0-9]*\).*/\1/p' "$work/server.log" | head -n 1)
-    [ -n "$port" ] && break
-    sleep 0.1
-done
-[ -n "$port" ] || { echo "the file server did not start"; cat "$work/server.log"; exit 1; }
+qelt_file_server "$work/tree" "$work/server.log" ||
+    { echo "the file server did not start"; cat "$work/server.log"; exit 1; }
 "$QELT_WINE" cmd /c exit 0 </dev/null >/dev/null 2>&1 # Wine's services start outside the timing
 
 # make_client <name> <files> <bytes each>: a client folder with the launcher, its

@@ -18,6 +18,7 @@ window_exe=build/windows-x64/bench/qelt_http_window_bench.exe
 
 source scripts/wine-env.sh
 source scripts/xvfb.sh
+source scripts/file-server.sh
 qelt_xvfb_start
 qelt_wine_prefix
 qelt_wineserver_start
@@ -34,16 +35,8 @@ trap cleanup EXIT
 
 head -c $((mib * 1048576)) /dev/urandom >"$work/body.bin"
 printf 'x' >"$work/one.bin"
-# Python's static file server on a free loopback port; it prints the port it got.
-python3 -u -m http.server --bind 127.0.0.1 --directory "$work" 0 >"$work/server.log" 2>&1 &
-server_pid=$!
-port=""
-for _ in $(seq 100); do
-    port=$(sed -n 's/.*port \([0-9]*\).*/\1/p' "$work/server.log" | head -n 1)
-    [ -n "$port" ] && break
-    sleep 0.1
-done
-[ -n "$port" ] || { echo "the file server did not start"; cat "$work/server.log"; exit 1; }
+qelt_file_server "$work" "$work/server.log" ||
+    { echo "the file server did not start"; cat "$work/server.log"; exit 1; }
 url="http://127.0.0.1:$port/body.bin"
 "$QELT_WINE" cmd /c exit 0 </dev/null >/dev/null 2>&1 # Wine's services start outside the timing
 

@@ -11,6 +11,7 @@ set -u
 root=$(cd "$(dirname "$0")/../.." && pwd)
 source "$root/scripts/wine-env.sh"
 source "$root/scripts/xvfb.sh"
+source "$root/scripts/file-server.sh"
 tools=$root/build/tools
 win=$root/build/windows-x64
 for f in "$tools/qelt-pack" "$tools/qelt-publish" "$tools/qelt-pack-stub-x64.exe" "$win/Launcher.exe" \
@@ -59,16 +60,7 @@ install)
     tree=$scratch/tree
     "$tools/qelt-publish" "$client" "$tree" --package "$scratch/Qelt-Data.exe" >/dev/null ||
         fail "qelt-publish"
-    python3 -u -m http.server 0 --bind 127.0.0.1 --directory "$tree" >"$scratch/server.out" \
-        2>"$scratch/server.log" &
-    server_pid=$!
-    port=""
-    for _ in $(seq 100); do
-        port=$(sed -n 's/.* port \([0-9]*\) .*/\1/p' "$scratch/server.out")
-        [ -n "$port" ] && break
-        sleep 0.1
-    done
-    [ -n "$port" ] || fail "the HTTP server did not start"
+    qelt_file_server "$tree" "$scratch/server.log" || fail "the HTTP server did not start"
 
     game=$scratch/game
     mkdir -p "$game"
