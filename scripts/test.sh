@@ -112,7 +112,7 @@ qelt_server_tests() {
     local suite=$1
     shift
     [ "$tools_built" = 1 ] || { extra_failed=$((extra_failed + 1)); return; }
-    run_tests /usr/bin/python3 tests/tools/server_test.py build/tools "$@" ||
+    run_tests /usr/bin/python3 tests/tools/server/server_test.py build/tools "$@" ||
         [ -f "build/tools/test-results/$suite.xml" ] || extra_failed=$((extra_failed + 1))
 }
 qelt_server_tests qelt_server_tests
@@ -126,9 +126,9 @@ if [ "$windows_built" = 1 ] && qelt_xvfb_start; then
     run_tests ctest --test-dir build/windows-x64 --output-on-failure
     # The first-run package from qelt-pack, black box under Wine (tools + windows-x64 builds).
     check "qelt-pack package installs a client through the launcher's first run" \
-        bash tests/tools/pack_test.sh install
+        bash tests/tools/pack/pack_test.sh install
     check "qelt-pack package truncated, altered or escaping leaves nothing behind" \
-        bash tests/tools/pack_test.sh damaged
+        bash tests/tools/pack/pack_test.sh damaged
     QELT_WINE=$QELT_WINE qelt_server_tests qelt_server_launcher_tests -k launcher --launcher build/windows-x64
     qelt_wineserver_stop
     wineserver_started=0
