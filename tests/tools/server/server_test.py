@@ -103,6 +103,9 @@ def make_tree(base):
         f.write("someone\tsomeone@example.net\n")
     with open(os.path.join(root, ".git", "config"), "w") as f:
         f.write("[core]\n")
+    for dot in ("patch/.htpasswd", "patch/data/.secret", "launcher/.status"):
+        with open(os.path.join(root, dot), "w") as f:
+            f.write("someone:hash\n")
     with open(os.path.join(base, "outside.txt"), "w") as f:
         f.write("outside the tree\n")
     os.symlink(os.path.join(base, "outside.txt"), os.path.join(root, "patch", "out.txt"))
@@ -166,7 +169,8 @@ def static_tree_serves_the_three_folders_and_nothing_else(ctx):
               "/patch/../accounts.tsv", "/patch/%2e%2e/accounts.tsv", "/patch/..%2faccounts.tsv",
               "/patch/..%5caccounts.tsv", "/patch\\..\\accounts.tsv", "/patch/data/map1.att%00.txt",
               "/patch/%2fetc/passwd", "/patch/data/", "/patch", "/launcher/", "/downloads/nothing.exe",
-              "/etc/passwd", "/launcher/register"]
+              "/etc/passwd", "/launcher/register", "/patch/.htpasswd", "/patch/data/.secret",
+              "/launcher/.status", "/patch/%2ehtpasswd", "/patch/data%5C.secret"]
     for path in hidden:
         status, body, _ = server.request("GET", path)
         assert status == 404 and b"someone" not in body and b"[core]" not in body, (path, status)
@@ -198,6 +202,38 @@ def static_tree_serves_the_three_folders_and_nothing_else(ctx):
     answer = b"".join(received)
     head, _, body = answer.partition(b"\r\n\r\n")
     assert b"Content-Length: %d" % len(old) in head and body == old, (head, len(body))
+
+    # A published tree links its folders into the live version with relative symlinks; they
+    # are followed while they stay inside the tree, and a folder that leads out of it, or
+    # back to the tree itself (where the database lies), serves nothing.
+    tree = os.path.join(ctx.base, "versioned")
+    version = os.path.join(tree, "versions", "7")
+    for folder in ("launcher", "patch/data"):
+        os.makedirs(os.path.join(version, folder))
+    with open(os.path.join(version, "launcher", "manifest.txt"), "w") as f:
+        f.write("00000000\tdata/map1.att\n")
+    with open(os.path.join(version, "patch", "data", "map1.att"), "wb") as f:
+        f.write(whole)
+    os.symlink("../launcher/manifest.txt", os.path.join(version, "patch", "manifest.txt"))
+    elsewhere = os.path.join(ctx.base, "elsewhere")
+    os.makedirs(elsewhere)
+    with open(os.path.join(elsewhere, "Qelt-Data.exe"), "w") as f:
+        f.write("outside the tree\n")
+    os.symlink("versions/7", os.path.join(tree, "current"))
+    for top in ("launcher", "patch"):
+        os.symlink("current/" + top, os.path.join(tree, top))
+    os.symlink("../elsewhere", os.path.join(tree, "downloads"))
+    versioned = ctx.server(root=tree)
+    assert versioned.register("Linked1", "secret1", "a@b.c")[0] == 200  # the database is in the tree
+    for path, expected in (("/patch/data/map1.att", whole), ("/launcher/manifest.txt", b"00000000\tdata/map1.att\n")):
+        status, body, _ = versioned.request("GET", path)
+        assert status == 200 and body == expected, (path, status)
+    for target in ("../elsewhere", ".", "versions/../.."):
+        os.symlink(target, os.path.join(tree, "downloads.new"))
+        os.rename(os.path.join(tree, "downloads.new"), os.path.join(tree, "downloads"))
+        for path in ("/downloads/Qelt-Data.exe", "/downloads/qelt.db", "/patch/manifest.txt"):
+            status, body, _ = versioned.request("GET", path)
+            assert status == 404 and b"outside" not in body and b"SQLite" not in body, (target, path, status)
 
 
 @test
@@ -519,8 +555,8 @@ class Context:
         self.root = make_tree(base)
         self.servers = []
 
-    def server(self, *options):
-        server = Server(self.exe, self.root, *options)
+    def server(self, *options, root=None):
+        server = Server(self.exe, root or self.root, *options)
         self.servers.append(server)
         return server
 
