@@ -28,8 +28,16 @@ constexpr char kUsage[] =
     "                        connections (probed every 2 s); without it the file\n"
     "                        launcher/status is served as published\n"
     "  --threads N           HTTP worker threads (default: CPUs, at least 2)\n"
-    "  --max-connections N   connections held at once; the excess is refused (default 10000)\n"
+    "  --max-connections N   connections held at once; the excess is closed as soon as it\n"
+    "                        is accepted (default 10000)\n"
+    "  --connections-per-address N\n"
+    "                        connections held at once from one client address; the excess\n"
+    "                        is closed as soon as it is accepted (default 64; 0: no limit;\n"
+    "                        a --trusted-proxy has none)\n"
     "  --timeout S           a connection idle this many seconds is closed (default 15)\n"
+    "  --request-timeout S   a request whose line, headers and body have not all arrived\n"
+    "                        this many seconds after its connection was ready for it has\n"
+    "                        its connection closed, however steadily it trickles (default 20)\n"
     "  --hash-threads N      password hashes computed at once, 64 MiB each (default 2)\n"
     "  --register-limit N    registrations per client address per minute (default 5; 0: none)\n"
     "  --trusted-proxy ADDR  a reverse proxy at ADDR names the client in X-Real-IP; used for\n"
@@ -115,6 +123,11 @@ bool ParseOptions(int argc, char** argv) {
         } else if (name == "--timeout") {
             ok = ParseUnsigned(value, 3600, &g_Options.TimeoutSeconds) &&
                  g_Options.TimeoutSeconds > 0;
+        } else if (name == "--request-timeout") {
+            ok = ParseUnsigned(value, 3600, &g_Options.RequestTimeoutSeconds) &&
+                 g_Options.RequestTimeoutSeconds > 0;
+        } else if (name == "--connections-per-address") {
+            ok = ParseUnsigned(value, 1000000, &g_Options.ConnectionsPerAddress);
         } else if (name == "--hash-threads") {
             ok = ParseUnsigned(value, 64, &g_Options.HashThreads) && g_Options.HashThreads > 0;
         } else if (name == "--register-limit") {

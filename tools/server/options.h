@@ -15,6 +15,8 @@ struct Options {
     unsigned MaxConnections = 10000;
     bool MaxConnectionsGiven = false;
     unsigned TimeoutSeconds = 15;
+    unsigned RequestTimeoutSeconds = 20;
+    unsigned ConnectionsPerAddress = 64;
     unsigned HashThreads = 2;
     unsigned RegisterLimit = 5;
     std::vector<std::string> TrustedProxies;

@@ -6,11 +6,13 @@
 #include <microhttpd.h>
 #include <signal.h>
 #include <sodium.h>
+#include <strings.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -20,6 +22,7 @@
 
 #include "access_log.h"
 #include "account_store.h"
+#include "connection_guard.h"
 #include "options.h"
 #include "registration.h"
 #include "request.h"
@@ -35,6 +38,29 @@ constexpr int kShutdownGraceSeconds = 15;
 
 std::atomic<int> g_ActiveRequests{0};
 
+struct FramingHeaders {
+    int ContentLength = 0;
+    bool TransferEncoding = false;
+};
+
+MHD_Result CountFraming(void* cls, MHD_ValueKind, const char* key, const char*) {
+    auto* seen = static_cast<FramingHeaders*>(cls);
+    if (strcasecmp(key, MHD_HTTP_HEADER_CONTENT_LENGTH) == 0) {
+        ++seen->ContentLength;
+    } else if (strcasecmp(key, MHD_HTTP_HEADER_TRANSFER_ENCODING) == 0) {
+        seen->TransferEncoding = true;
+    }
+    return MHD_YES;
+}
+
+// A body's length given twice, or by both Content-Length and Transfer-Encoding, is read one
+// way here and perhaps another by a proxy in front: such a request is refused, not guessed.
+bool AmbiguousBodyLength(MHD_Connection* connection) {
+    FramingHeaders seen;
+    MHD_get_connection_values(connection, MHD_HEADER_KIND, &CountFraming, &seen);
+    return seen.ContentLength > 1 || (seen.ContentLength == 1 && seen.TransferEncoding);
+}
+
 MHD_Result OnRequest(void*, MHD_Connection* connection, const char* url, const char* method,
                      const char*, const char* data, size_t* dataSize, void** context) {
     auto* r = static_cast<Request*>(*context);
@@ -48,16 +74,24 @@ MHD_Result OnRequest(void*, MHD_Connection* connection, const char* url, const c
         r->Mapped = MapRequestPath(url, &r->Path);
         r->IsRegister = strcmp(method, MHD_HTTP_METHOD_POST) == 0 && r->Mapped &&
                         r->Path.Relative == "launcher/register";
+        if (AmbiguousBodyLength(connection)) {
+            RequestArrived(connection);
+            return Answer(connection, r, MHD_HTTP_BAD_REQUEST, kAnswerBadRequest);
+        }
         if (r->IsRegister) {
             const char* length =
                 MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Content-Length");
             if (length != nullptr && strtoull(length, nullptr, 10) > kMaxRegisterBody) {
+                RequestArrived(connection);
                 return Answer(connection, r, MHD_HTTP_CONTENT_TOO_LARGE, kAnswerTooLarge);
             }
         }
         // Answering only from the second call, once the request has been read whole, keeps
         // the connection alive for the next request.
         return MHD_YES;
+    }
+    if (*dataSize == 0) {
+        RequestArrived(connection); // the last call of a request: all of it is in
     }
     if (r->Status != 0) {
         *dataSize = 0;
@@ -80,7 +114,9 @@ MHD_Result OnRequest(void*, MHD_Connection* connection, const char* url, const c
     return ServeFile(connection, r, g_Options.Root, r->Path);
 }
 
-void OnCompleted(void*, MHD_Connection*, void** context, MHD_RequestTerminationCode code) {
+void OnCompleted(void*, MHD_Connection* connection, void** context,
+                 MHD_RequestTerminationCode code) {
+    RequestDone(connection);
     auto* r = static_cast<Request*>(*context);
     if (r == nullptr) {
         return;
@@ -129,6 +165,26 @@ void FitConnectionLimit() {
     }
 }
 
+// Written whole under another name and renamed, so a reader never sees half.
+void WritePortFile(unsigned port) {
+    const std::string part = g_Options.PortFile + ".part";
+    FILE* file = fopen(part.c_str(), "w");
+    bool written = file != nullptr && fprintf(file, "%u\n", port) > 0;
+    int error = errno;
+    if (file != nullptr && fclose(file) != 0 && written) {
+        written = false;
+        error = errno;
+    }
+    if (written && rename(part.c_str(), g_Options.PortFile.c_str()) != 0) {
+        written = false;
+        error = errno;
+    }
+    if (!written) {
+        fprintf(stderr, "qelt-server: cannot write %s: %s\n", g_Options.PortFile.c_str(),
+                strerror(error));
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -136,7 +192,12 @@ int main(int argc, char** argv) {
         return 2;
     }
     struct stat rootInfo;
-    if (stat(g_Options.Root.c_str(), &rootInfo) != 0 || !S_ISDIR(rootInfo.st_mode)) {
+    if (stat(g_Options.Root.c_str(), &rootInfo) != 0) {
+        fprintf(stderr, "qelt-server: cannot use %s: %s\n", g_Options.Root.c_str(),
+                strerror(errno));
+        return 1;
+    }
+    if (!S_ISDIR(rootInfo.st_mode)) {
         fprintf(stderr, "qelt-server: %s is not a folder\n", g_Options.Root.c_str());
         return 1;
     }
@@ -166,6 +227,12 @@ int main(int argc, char** argv) {
         StartStatusProbe(g_Options.GameServer);
     }
     StartRegistration(&store, g_Options.HashThreads);
+    ConnectionLimits limits;
+    limits.Total = g_Options.MaxConnections;
+    limits.PerAddress = g_Options.ConnectionsPerAddress;
+    limits.RequestSeconds = g_Options.RequestTimeoutSeconds;
+    limits.Exempt = g_Options.TrustedProxies;
+    StartConnectionGuard(limits);
 
     sockaddr_storage address{};
     unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_ALLOW_SUSPEND_RESUME |
@@ -183,14 +250,18 @@ int main(int argc, char** argv) {
         a4->sin_port = htons(static_cast<uint16_t>(g_Options.Port));
         inet_pton(AF_INET, g_Options.Listen.c_str(), &a4->sin_addr);
     }
+    // libmicrohttpd's own limit is split evenly between its threads, and a thread at its
+    // share stops accepting: it is set where no thread can reach it, and AdmitConnection
+    // keeps the real limits.
+    const unsigned mhdLimit = g_Options.MaxConnections * g_Options.Threads;
     MHD_Daemon* daemon = MHD_start_daemon(
-        flags, static_cast<uint16_t>(g_Options.Port), nullptr, nullptr, &OnRequest, nullptr,
-        MHD_OPTION_EXTERNAL_LOGGER, &LogMhdError, nullptr, MHD_OPTION_SOCK_ADDR, &address,
-        MHD_OPTION_THREAD_POOL_SIZE, g_Options.Threads, MHD_OPTION_CONNECTION_LIMIT,
-        g_Options.MaxConnections, MHD_OPTION_CONNECTION_TIMEOUT, g_Options.TimeoutSeconds,
-        MHD_OPTION_CONNECTION_MEMORY_LIMIT, kConnectionMemory, MHD_OPTION_LISTEN_BACKLOG_SIZE,
-        4096u, MHD_OPTION_UNESCAPE_CALLBACK, &KeepEscapes, nullptr, MHD_OPTION_NOTIFY_COMPLETED,
-        &OnCompleted, nullptr, MHD_OPTION_END);
+        flags, static_cast<uint16_t>(g_Options.Port), &AdmitConnection, nullptr, &OnRequest,
+        nullptr, MHD_OPTION_EXTERNAL_LOGGER, &LogMhdError, nullptr, MHD_OPTION_SOCK_ADDR, &address,
+        MHD_OPTION_THREAD_POOL_SIZE, g_Options.Threads, MHD_OPTION_CONNECTION_LIMIT, mhdLimit,
+        MHD_OPTION_CONNECTION_TIMEOUT, g_Options.TimeoutSeconds, MHD_OPTION_CONNECTION_MEMORY_LIMIT,
+        kConnectionMemory, MHD_OPTION_LISTEN_BACKLOG_SIZE, 4096u, MHD_OPTION_UNESCAPE_CALLBACK,
+        &KeepEscapes, nullptr, MHD_OPTION_NOTIFY_COMPLETED, &OnCompleted, nullptr,
+        MHD_OPTION_NOTIFY_CONNECTION, &TrackConnection, nullptr, MHD_OPTION_END);
     int status = 0;
     if (daemon == nullptr) {
         fprintf(stderr, "qelt-server: cannot listen on %s port %d\n", g_Options.Listen.c_str(),
@@ -206,13 +277,7 @@ int main(int argc, char** argv) {
                g_Options.Threads);
         fflush(stdout);
         if (!g_Options.PortFile.empty()) {
-            // Written whole under another name and renamed, so a reader never sees half.
-            const std::string part = g_Options.PortFile + ".part";
-            FILE* file = fopen(part.c_str(), "w");
-            if (file == nullptr || fprintf(file, "%u\n", port) < 0 || fclose(file) != 0 ||
-                rename(part.c_str(), g_Options.PortFile.c_str()) != 0) {
-                fprintf(stderr, "qelt-server: cannot write %s\n", g_Options.PortFile.c_str());
-            }
+            WritePortFile(port);
         }
         int signalNumber = 0;
         sigwait(&stopSignals, &signalNumber);
@@ -228,6 +293,7 @@ int main(int argc, char** argv) {
     if (daemon != nullptr) {
         MHD_stop_daemon(daemon);
     }
+    StopConnectionGuard();
     StopStatusProbe();
     store.Close(store.Impl);
     return status;

@@ -23,8 +23,6 @@ extern char** environ;
 
 namespace {
 
-// A registration body must arrive within this time, however slowly it trickles.
-constexpr int kMaxBodySeconds = 20;
 constexpr size_t kMaxQueuedHashes = 256;
 
 AccountStore* g_Store = nullptr;
@@ -168,9 +166,6 @@ MHD_Result Register(MHD_Connection* connection, Request* r, const char* data, si
         return Answer(connection, r, r->AnswerStatus, r->AnswerText);
     }
     if (*dataSize > 0) {
-        if (std::chrono::steady_clock::now() - r->Started > std::chrono::seconds(kMaxBodySeconds)) {
-            return MHD_NO; // a body trickling in this slowly is dropped
-        }
         if (r->Body.size() + *dataSize > kMaxRegisterBody) {
             r->TooLarge = true;
         } else {

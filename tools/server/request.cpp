@@ -30,24 +30,28 @@ MHD_Result NotFound(MHD_Connection* connection, Request* r) {
     return Answer(connection, r, MHD_HTTP_NOT_FOUND, kAnswerNotFound);
 }
 
+bool AddressText(const sockaddr* address, char* out, size_t cap) {
+    if (address->sa_family == AF_INET) {
+        return inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(address)->sin_addr, out,
+                         static_cast<socklen_t>(cap)) != nullptr;
+    }
+    if (address->sa_family == AF_INET6) {
+        const in6_addr& a6 = reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr;
+        if (IN6_IS_ADDR_V4MAPPED(&a6)) {
+            return inet_ntop(AF_INET, &a6.s6_addr[12], out, static_cast<socklen_t>(cap)) != nullptr;
+        }
+        return inet_ntop(AF_INET6, &a6, out, static_cast<socklen_t>(cap)) != nullptr;
+    }
+    return false;
+}
+
 void IdentifyClient(MHD_Connection* connection, Request* r) {
     const MHD_ConnectionInfo* info =
         MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
     if (info == nullptr || info->client_addr == nullptr) {
         return;
     }
-    const sockaddr* peer = info->client_addr;
-    if (peer->sa_family == AF_INET) {
-        inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(peer)->sin_addr, r->Client,
-                  sizeof r->Client);
-    } else if (peer->sa_family == AF_INET6) {
-        const in6_addr& a6 = reinterpret_cast<const sockaddr_in6*>(peer)->sin6_addr;
-        if (IN6_IS_ADDR_V4MAPPED(&a6)) { // an IPv4 client of a dual-stack socket
-            inet_ntop(AF_INET, &a6.s6_addr[12], r->Client, sizeof r->Client);
-        } else {
-            inet_ntop(AF_INET6, &a6, r->Client, sizeof r->Client);
-        }
-    }
+    AddressText(info->client_addr, r->Client, sizeof r->Client);
     for (const std::string& proxy : g_Options.TrustedProxies) {
         if (proxy != r->Client) {
             continue;

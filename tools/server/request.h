@@ -4,6 +4,7 @@
 
 #include <microhttpd.h>
 #include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <chrono>
 #include <cstdint>
@@ -40,3 +41,7 @@ MHD_Result NotFound(MHD_Connection* connection, Request* r);
 // The client for the log and the registration limit: the peer, or the address a trusted
 // proxy names in X-Real-IP.
 void IdentifyClient(MHD_Connection* connection, Request* r);
+
+// An IPv4 or IPv6 peer as text into out (at least INET6_ADDRSTRLEN bytes); an IPv4 client
+// of a dual-stack socket is written as IPv4. False for any other kind of address.
+bool AddressText(const sockaddr* address, char* out, size_t cap);
