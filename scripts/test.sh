@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Builds every preset and runs every test layer: native unit tests (ASan + UBSan), the
 # Win32 tests and the end-to-end tests under Wine + Xvfb, the i686 release build, the
-# import check, the CRC-32 folding code's register check, the format check, the layer check,
-# the docs' link check and a short run of each fuzz target. Ends with "N passed, N failed". Interrupted, it ends
-# what it started.
+# import check, the CRC-32 folding code's register check, the format check, the layer
+# check, the docs' link check and a short run of each fuzz target. Ends with "N passed,
+# N failed". Interrupted, it ends what it started.
 set -u
 cd "$(dirname "$0")/.."
 root=$(pwd)
