@@ -110,6 +110,10 @@ def main():
             server.kill()
             server.wait()
         log.close()
+        with open(os.path.join(work, "server.log"), errors="replace") as f:
+            for line in f:
+                if "refused at the limit" in line:
+                    print("server: " + line.strip())
         subprocess.run(["rm", "-rf", work])
     return 0
 
