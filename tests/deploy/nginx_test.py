@@ -17,20 +17,12 @@ import sys
 import tempfile
 import time
 import traceback
-from xml.sax.saxutils import quoteattr
+
+from case_results import Failure, check, run_case, write_results
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 SERVER = os.path.join(ROOT, "build", "tools", "qelt-server")
 MAP = bytes(range(256)) * 64
-
-
-class Failure(Exception):
-    pass
-
-
-def check(condition, message):
-    if not condition:
-        raise Failure(message)
 
 
 def free_port():
@@ -202,32 +194,13 @@ def main():
         except Exception as e:
             results.append(("EdgeComesUp", str(e) if isinstance(e, Failure) else traceback.format_exc()))
         for case in CASES if edge else []:
-            name = "".join(w.capitalize() for w in case.__name__.split("_"))
-            try:
-                case(edge)
-                results.append((name, None))
-                print(f"[  PASSED  ] Nginx.{name}")
-            except Exception as e:
-                message = str(e) if isinstance(e, Failure) else traceback.format_exc()
-                results.append((name, message))
-                print(f"[  FAILED  ] Nginx.{name}: {message}")
+            run_case("Nginx", case, (edge,), results)
     finally:
         if edge:
             edge.stop()
         subprocess.run(["rm", "-rf", work])
-    failures = sum(1 for _, message in results if message is not None)
-    with open(os.path.join(results_dir, "nginx.xml"), "w") as f:
-        f.write('<?xml version="1.0" encoding="UTF-8"?>\n')
-        f.write(f'<testsuites tests="{len(results)}" failures="{failures}">\n'
-                f'<testsuite name="Nginx" tests="{len(results)}" failures="{failures}">\n')
-        for name, message in results:
-            if message is None:
-                f.write(f'<testcase name="{name}" classname="Nginx" />\n')
-            else:
-                f.write(f'<testcase name="{name}" classname="Nginx">\n'
-                        f'<failure message={quoteattr(message)} />\n</testcase>\n')
-        f.write("</testsuite>\n</testsuites>\n")
-    return 1 if failures else 0
+    write_results(os.path.join(results_dir, "nginx.xml"), "Nginx", results)
+    return 0 if all(message is None for _, message in results) else 1
 
 
 if __name__ == "__main__":
