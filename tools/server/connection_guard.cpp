@@ -34,7 +34,8 @@ struct Tracked {
 };
 
 ConnectionLimits g_Limits;
-std::mutex g_Lock; // guards everything below, and keeps a tracked descriptor open while held
+// Guards the three below, and keeps a tracked descriptor open while held.
+std::mutex g_Lock;
 unsigned g_Held = 0;
 std::unordered_map<std::string, unsigned> g_PerAddress;
 std::unordered_set<Tracked*> g_Open;
