@@ -39,6 +39,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "base/hex_digit.h"
 #include "update/manifest.h"
 #include "update/state_files.h"
 
@@ -51,19 +52,6 @@ constexpr char kSignatureAlgorithm[] = "ecdsa-p256";
 constexpr size_t kAlgorithmNameMax = 32;
 constexpr size_t kUtcTimeLength = 20; // YYYY-MM-DDTHH:MM:SSZ
 constexpr char kHexDigits[] = "0123456789abcdef";
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
 
 // Exactly 2 * count hexadecimal digits into count bytes.
 bool ReadHex(string_view text, unsigned char* out, size_t count) {
