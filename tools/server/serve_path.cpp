@@ -14,7 +14,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "common/hex_digit.h"
+#include "base/hex_digit.h"
 
 namespace {
 
