@@ -60,8 +60,16 @@ class Edge:
     def __init__(self, work, tree):
         self.work = work
         self.processes = []
-        port_file = os.path.join(work, "server.port")
         self.server_log = open(os.path.join(work, "server.log"), "wb")
+        try:
+            self.start(tree)
+        except BaseException:
+            self.stop()  # nothing it started outlives a failed start
+            raise
+
+    def start(self, tree):
+        work = self.work
+        port_file = os.path.join(work, "server.port")
         self.server = subprocess.Popen(
             [SERVER, "--root", tree, "--port", "0", "--port-file", port_file,
              "--db", "sqlite:" + os.path.join(work, "qelt.db"), "--trusted-proxy", "127.0.0.1",
