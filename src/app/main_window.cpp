@@ -7,7 +7,7 @@
 #include "app/game_launch.h"
 #include "register/register_window.h"
 #include "system/launcher_state.h"
-#include "ui/draw.h"
+#include "ui/draw_style.h"
 #include "ui/draw_win.h"
 #include "ui/layout_win.h"
 #include "ui/window_ops.h"

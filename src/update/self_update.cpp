@@ -13,6 +13,7 @@
 #include "net/http_request.h"
 #include "system/launcher_state.h"
 #include "ui/window_ops.h"
+#include "update/update_rules.h"
 #include "update/update_texts.h"
 
 namespace {
@@ -22,7 +23,8 @@ constexpr size_t kLongestSuffix = 10;
 
 bool StartRestartedLauncher() {
     char commandLine[kPathCapacity + 16];
-    if (!FormatText(commandLine, sizeof commandLine, "\"%s\" -updated", g_Launcher.LauncherPath)) {
+    if (!FormatText(commandLine, sizeof commandLine, "\"%s\" %s", g_Launcher.LauncherPath,
+                    kUpdatedWord)) {
         return false;
     }
     STARTUPINFOA startup = {};
