@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include "app/update_worker_start.h"
 #include "ui/window_ops.h"
 
 namespace {
@@ -45,6 +46,7 @@ void RequestClose() {
     Record(WindowOp::Close, nullptr, 0);
 }
 // Every call is recorded at once, so nothing waits for the main thread.
+void ResetWindowOps() {}
 void ApplyPendingWindowOps() {}
 void ApplyDeferredWindowOps() {}
 // No worker: a test that creates the main window owns every change of the window.
