@@ -86,7 +86,7 @@ bool EnsureGameData() {
     if (!FormatText(commandLine, sizeof commandLine, "\"%s\" -o\"%s\" -y", packagePath,
                     g_Launcher.LauncherDir) ||
         !StartProgram(nullptr, commandLine, CREATE_NO_WINDOW, g_Launcher.LauncherDir, &startup,
-                      &process)) {
+                      &process, StartWaitsOut::SharingViolationOrAccessDenied)) {
         SetStatus(kTextGameDataStartFailed);
         DeleteFileA(packagePath);
         return false;

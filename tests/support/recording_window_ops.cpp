@@ -21,14 +21,19 @@ Recorder& TheRecorder() {
 
 void Record(WindowOp op, const char* text, int value) {
     Recorder& r = TheRecorder();
+    const RecordedOp recorded{op, text ? text : "", value};
     EnterCriticalSection(&r.lock);
-    r.ops.push_back(RecordedOp{op, text ? text : "", value});
+    r.ops.push_back(recorded);
     LeaveCriticalSection(&r.lock);
+    if (g_OnRecorded) {
+        g_OnRecorded(recorded);
+    }
 }
 
 } // namespace
 
 bool g_WorkerStartSucceeds = true;
+std::function<void(const RecordedOp&)> g_OnRecorded;
 
 void SetStatus(const char* text) {
     Record(WindowOp::Status, text, 0);
