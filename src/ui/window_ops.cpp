@@ -123,14 +123,15 @@ bool NoteRequested(const WindowRequest& call) {
     return changed;
 }
 
-// Takes everything other threads noted, for the main thread to apply now: nothing is on
-// its way any more (a message still queued finds nothing). The caller holds g_Lock and,
-// once it has let go, passes the result to ShowTaken.
+// What the main thread took to apply, and whether the timer was armed to bring it.
 struct Taken {
     WindowRequest Request;
     bool TimerArmed;
 };
 
+// Takes everything other threads noted, for the main thread to apply now: nothing is on
+// its way any more (a message still queued finds nothing). The caller holds g_Lock and,
+// once it has let go, passes the result to ShowTaken.
 Taken TakeNoted() {
     Taken taken = {g_State.Pending, g_State.Stage == Delivery::TimerArmed};
     g_State.Pending.HasStatus = g_State.Pending.HasProgress = false;
