@@ -4,6 +4,10 @@
 
 StartRetry g_StartRetry;
 
+void SleepBetweenStarts(DWORD ms) {
+    Sleep(ms);
+}
+
 bool StartProgram(const char* applicationName, char* commandLine, DWORD creationFlags,
                   const char* currentDirectory, STARTUPINFOA* startup, PROCESS_INFORMATION* process,
                   StartWaitsOut waitsOut) {
@@ -20,6 +24,6 @@ bool StartProgram(const char* applicationName, char* commandLine, DWORD creation
             SetLastError(error);
             return false;
         }
-        Sleep(g_StartRetry.DelayMs);
+        g_StartRetry.Wait(g_StartRetry.DelayMs);
     }
 }

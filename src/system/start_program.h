@@ -3,10 +3,14 @@
 
 #include <windows.h>
 
-// How often and how far apart a start is tried again; tests shorten the wait.
+void SleepBetweenStarts(DWORD ms);
+
+// How often and how far apart a start is tried again; tests shorten the wait, or replace
+// it to act between two attempts.
 struct StartRetry {
     int Attempts = 10;
     DWORD DelayMs = 200;
+    void (*Wait)(DWORD ms) = SleepBetweenStarts;
 };
 extern StartRetry g_StartRetry;
 
