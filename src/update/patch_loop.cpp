@@ -20,7 +20,7 @@ namespace {
 
 bool NeedsDownload(const ManifestEntry& entry) {
     char localPath[kPathCapacity];
-    if (!LocalPathOf(g_Launcher.LauncherDir, entry.Path.c_str(), localPath, sizeof localPath)) {
+    if (!LocalPathOf(localPath, sizeof localPath, g_Launcher.LauncherDir, entry.Path.c_str())) {
         return true;
     }
     uint32_t checksum = 0;
@@ -153,7 +153,7 @@ PatchResult DownloadOne(const ManifestEntry& entry, int position, int count) {
     }
     char localPath[kPathCapacity];
     bool written =
-        LocalPathOf(g_Launcher.LauncherDir, entry.Path.c_str(), localPath, sizeof localPath);
+        LocalPathOf(localPath, sizeof localPath, g_Launcher.LauncherDir, entry.Path.c_str());
     if (written) {
         CreateFoldersAlong(localPath);
         written = WriteFileAtomic(localPath, body);
