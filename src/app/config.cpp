@@ -32,4 +32,6 @@ void ReadLauncherConfig(const char* launcherDir, LauncherConfig* config) {
     ReadKey("BackgroundImage", kDefaultBackgroundImage, config->BackgroundImage,
             sizeof config->BackgroundImage, configPath);
     ReadKey("Title", kDefaultTitle, config->Title, sizeof config->Title, configPath);
+    ReadKey("UpdateKey", kDefaultUpdateKey, config->UpdateKey, sizeof config->UpdateKey,
+            configPath);
 }

@@ -1,4 +1,4 @@
-// The five settings of Launcher.ini, as fixed-capacity strings in the system code page.
+// The settings of Launcher.ini, as fixed-capacity strings in the system code page.
 #pragma once
 
 struct LauncherConfig {
@@ -7,6 +7,9 @@ struct LauncherConfig {
     char UpdateUrl[256];
     char BackgroundImage[128];
     char Title[64];
+    // The operator's public key: 128 hexadecimal digits. One byte more than that, so that
+    // an overlong value is cut to one the key's parser refuses, never to another key.
+    char UpdateKey[130];
 };
 
 constexpr char kConfigFileName[] = "Launcher.ini";
@@ -16,3 +19,4 @@ constexpr char kDefaultGameExecutable[] = "main.exe";
 constexpr char kDefaultUpdateUrl[] = "";
 constexpr char kDefaultBackgroundImage[] = "launcher_bg.png";
 constexpr char kDefaultTitle[] = "ZORVAND";
+constexpr char kDefaultUpdateKey[] = "";
