@@ -82,47 +82,44 @@ uLong Crc(const std::string& bytes) {
     return crc32(0, reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uInt>(bytes.size()));
 }
 
-// Every file below dir with its bytes, inode and modification time: a fingerprint that
-// changes when anything in the tree is written.
-std::map<std::string, std::string> Snapshot(const std::string& dir) {
-    std::map<std::string, std::string> files;
-    FILE* list = popen(("cd '" + dir + "' && find . | sort").c_str(), "r");
+// The lines a shell command prints.
+std::vector<std::string> Lines(const std::string& command) {
+    std::vector<std::string> lines;
+    FILE* pipe = popen(command.c_str(), "r");
     char line[4096];
-    while (list != nullptr && fgets(line, sizeof line, list) != nullptr) {
-        std::string path = line;
-        path.pop_back();
+    while (pipe != nullptr && fgets(line, sizeof line, pipe) != nullptr) {
+        lines.emplace_back(line, strcspn(line, "\n"));
+    }
+    if (pipe != nullptr) {
+        pclose(pipe);
+    }
+    return lines;
+}
+
+// Each path find lists below dir with its bytes, inode, modification time and size: a
+// fingerprint that changes when anything there is written.
+std::map<std::string, std::string> Fingerprints(const std::string& dir, const std::string& find) {
+    std::map<std::string, std::string> files;
+    for (const std::string& path : Lines("cd '" + dir + "' && " + find + " 2>/dev/null")) {
         struct stat st;
-        lstat((dir + "/" + path).c_str(), &st);
+        const std::string full = dir + "/" + path;
+        (find.compare(0, 7, "find -L") == 0 ? stat : lstat)(full.c_str(), &st);
         files[path] = std::to_string(st.st_ino) + "/" + std::to_string(st.st_mtim.tv_sec) + "." +
                       std::to_string(st.st_mtim.tv_nsec) + "/" + std::to_string(st.st_size) + "/" +
-                      std::to_string(Crc(Read(dir + "/" + path)));
-    }
-    if (list != nullptr) {
-        pclose(list);
+                      std::to_string(Crc(Read(full)));
     }
     return files;
 }
 
-// The same for what is served: the files below TREE/launcher, patch and downloads, links
-// followed, keyed "patch/main.exe".
+// Everything below dir, links not followed.
+std::map<std::string, std::string> Snapshot(const std::string& dir) {
+    return Fingerprints(dir, "find .");
+}
+
+// What is served: the files below TREE/launcher, patch and downloads, links followed,
+// keyed "patch/main.exe".
 std::map<std::string, std::string> ServedSnapshot(const std::string& tree) {
-    std::map<std::string, std::string> files;
-    FILE* list = popen(
-        ("cd '" + tree + "' && find -L launcher patch downloads -type f 2>/dev/null").c_str(), "r");
-    char line[4096];
-    while (list != nullptr && fgets(line, sizeof line, list) != nullptr) {
-        std::string path = line;
-        path.pop_back();
-        struct stat st;
-        stat((tree + "/" + path).c_str(), &st);
-        files[path] = std::to_string(st.st_ino) + "/" + std::to_string(st.st_mtim.tv_sec) + "." +
-                      std::to_string(st.st_mtim.tv_nsec) + "/" +
-                      std::to_string(Crc(Read(tree + "/" + path)));
-    }
-    if (list != nullptr) {
-        pclose(list);
-    }
-    return files;
+    return Fingerprints(tree, "find -L launcher patch downloads -type f");
 }
 
 // Starts a program with its output in log ("" for none); its process id, or -1.
@@ -239,19 +236,11 @@ std::vector<std::string> ServedStateProblems(const std::string& tree, int port) 
                                (status == 200 ? "another CRC-32 than listed" : "not served"));
         }
     }
-    FILE* list = popen(
-        ("cd '" + tree + "' && find -L launcher patch downloads -type f 2>/dev/null").c_str(), "r");
-    char line[4096];
-    while (list != nullptr && fgets(line, sizeof line, list) != nullptr) {
-        std::string path = line;
-        path.pop_back();
+    for (const auto& file : ServedSnapshot(tree)) {
         std::string body;
-        if (known.count(path) == 0 && HttpGet(port, "/" + Escape(path), &body) == 200) {
-            problems.push_back("a file no manifest lists is served: " + path);
+        if (known.count(file.first) == 0 && HttpGet(port, "/" + Escape(file.first), &body) == 200) {
+            problems.push_back("a file no manifest lists is served: " + file.first);
         }
-    }
-    if (list != nullptr) {
-        pclose(list);
     }
     return problems;
 }
@@ -262,18 +251,11 @@ void WriteOlderTree(const std::string& tree, const std::string& client) {
             "' '" + tree + "/patch'")
                .c_str());
     std::string manifest;
-    FILE* list =
-        popen(("cd '" + client + "' && find . -type f | cut -c3- | LC_ALL=C sort").c_str(), "r");
-    char line[4096];
-    while (list != nullptr && fgets(line, sizeof line, list) != nullptr) {
-        std::string path = line;
-        path.pop_back();
+    for (const std::string& path :
+         Lines("cd '" + client + "' && find . -type f | cut -c3- | LC_ALL=C sort")) {
         char crc[16];
         snprintf(crc, sizeof crc, "%08lX\t", Crc(Read(client + "/" + path)));
         manifest += crc + path + "\n";
-    }
-    if (list != nullptr) {
-        pclose(list);
     }
     Write(tree + "/launcher/manifest.txt", manifest);
     Write(tree + "/launcher/status", "online");
@@ -537,10 +519,7 @@ TEST_F(QeltPublish, KilledPublishesLeaveEveryServedStateWhole) {
             EXPECT_EQ(body, Read(client_ + "/" + file.first)) << file.first;
         }
     }
-    FILE* list = popen(("cd '" + tree_ + "' && ls -A . versions | tr '\\n' ' '").c_str(), "r");
-    char line[4096] = {};
-    fgets(line, sizeof line, list);
-    pclose(list);
+    const std::string line = Lines("cd '" + tree_ + "' && ls -A . versions | tr '\\n' ' '").at(0);
     EXPECT_TRUE(
         std::regex_match(line, std::regex(R"(\.: \.qelt-publish\.lock current downloads )"
                                           R"(launcher patch versions  versions: (\d+ ){1,3})")))
