@@ -11,6 +11,22 @@
 
 namespace {
 
+// Creates the folder of target, unless the file before went to the same one (files come
+// sorted by path).
+bool MakeFolderOf(const std::string& target, BuildResult* result, FileError* error) {
+    const std::string folder = FolderOf(target);
+    if (folder == result->LastFolder) {
+        return true;
+    }
+    if (!MakeDirs(folder, &result->Dirs)) {
+        error->Text = "cannot create the folder of " + target;
+        error->InTree = true;
+        return false;
+    }
+    result->LastFolder = folder;
+    return true;
+}
+
 // Reads one file: only its CRC-32 when the live version may hold it already, and a copy
 // into the stage when it does not.
 bool ReadOne(const Options& options, const LiveVersion& live, std::string* stage, VersionFile* file,
@@ -22,8 +38,9 @@ bool ReadOne(const Options& options, const LiveVersion& live, std::string* stage
         if (!ReadFile(file->Source, file->Size, "", &file->Crc, nullptr, progress, error)) {
             return false;
         }
-        file->InLive = candidate && LiveHolds(live, file->Served, file->Size, file->Crc,
-                                              &file->Identity, liveRead, progress);
+        file->InLive =
+            candidate && LiveHolds(live, file->Served, liveIdentity, file->Crc, liveRead, progress);
+        file->Identity = liveIdentity;
     }
     if (file->InLive || options.DryRun) {
         return true;
@@ -34,9 +51,7 @@ bool ReadOne(const Options& options, const LiveVersion& live, std::string* stage
         return false;
     }
     const std::string target = *stage + "/" + file->Served;
-    if (!MakeDirs(FolderOf(target), &result->Dirs)) {
-        error->Text = "cannot create the folder of " + target;
-        error->InTree = true;
+    if (!MakeFolderOf(target, result, error)) {
         return false;
     }
     file->Copied =
@@ -47,11 +62,9 @@ bool ReadOne(const Options& options, const LiveVersion& live, std::string* stage
 // Links a file the live version holds into the stage; copies it from its source where no
 // link can be made.
 bool LinkOne(const LiveVersion& live, const std::string& stage, VersionFile* file,
-             Progress* progress, std::vector<std::string>* dirs, FileError* error) {
+             Progress* progress, BuildResult* result, FileError* error) {
     const std::string target = stage + "/" + file->Served;
-    if (!MakeDirs(FolderOf(target), dirs)) {
-        error->Text = "cannot create the folder of " + target;
-        error->InTree = true;
+    if (!MakeFolderOf(target, result, error)) {
         return false;
     }
     if (link((live.Tree + "/" + file->Served).c_str(), target.c_str()) == 0) {
@@ -74,7 +87,7 @@ int Failed(const std::string& stage, const FileError& error, BuildResult* result
 } // namespace
 
 int BuildVersion(const Options& options, const LiveVersion& live, std::vector<VersionFile>* files,
-                 Progress* progress, BuildResult* result) {
+                 Progress* progress, BuildResult* result, const std::function<void()>& whenNew) {
     std::string stage;
     FileError error;
     bool liveRead = false;
@@ -112,12 +125,13 @@ int BuildVersion(const Options& options, const LiveVersion& live, std::vector<Ve
     if (options.DryRun || result->Same) {
         return kPublished;
     }
+    whenNew();
     if (stage.empty() && !MakeStage(live.Tree, &stage, &result->Error)) {
         return kWriteFailed;
     }
 
     for (VersionFile& file : *files) {
-        if (file.InLive && !LinkOne(live, stage, &file, progress, &result->Dirs, &error)) {
+        if (file.InLive && !LinkOne(live, stage, &file, progress, result, &error)) {
             return Failed(stage, error, result);
         }
     }

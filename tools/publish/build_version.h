@@ -3,6 +3,7 @@
 // status and the record.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,9 +20,11 @@ struct BuildResult {
     size_t Unchanged = 0;
     bool Same = false; // the live version already is the version asked for
     std::string Error;
+    std::string LastFolder; // made last (or there already)
 };
 
 // Returns kPublished, kRefused (the client could not be read) or kWriteFailed (the tree
 // could not be written); on failure the staging folder is gone.
+// whenNew is called once it is sure that a new version will be made, before it is built.
 int BuildVersion(const Options& options, const LiveVersion& live, std::vector<VersionFile>* files,
-                 Progress* progress, BuildResult* result);
+                 Progress* progress, BuildResult* result, const std::function<void()>& whenNew);

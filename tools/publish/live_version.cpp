@@ -86,20 +86,18 @@ bool ReadLiveVersion(const std::string& tree, LiveVersion* live, std::string* er
     return true;
 }
 
-bool LiveHolds(const LiveVersion& live, const std::string& served, uint64_t size, uint32_t crc,
-               FileIdentity* identity, bool* wasRead, Progress* progress) {
-    const std::string path = live.Tree + "/" + served;
-    if (!IdentityOf(path, identity) || identity->Size != size) {
-        return false;
-    }
+bool LiveHolds(const LiveVersion& live, const std::string& served, const FileIdentity& identity,
+               uint32_t crc, bool* wasRead, Progress* progress) {
     const auto recorded = live.Record.find(served);
-    if (recorded != live.Record.end() && recorded->second.Identity == *identity) {
+    if (recorded != live.Record.end() && recorded->second.Identity == identity) {
         return recorded->second.Crc == crc;
     }
     *wasRead = true;
     uint32_t liveCrc = 0;
     FileError ignored;
-    return ReadFile(path, size, "", &liveCrc, nullptr, progress, &ignored) && liveCrc == crc;
+    return ReadFile(live.Tree + "/" + served, identity.Size, "", &liveCrc, nullptr, progress,
+                    &ignored) &&
+           liveCrc == crc;
 }
 
 std::string RecordText(const std::vector<VersionFile>& files) {

@@ -30,11 +30,11 @@ struct LiveVersion {
 // Reads what is live in tree. False, with the reason, when TREE/current is damaged.
 bool ReadLiveVersion(const std::string& tree, LiveVersion* live, std::string* error);
 
-// Whether the live file at served (relative to a version, "patch/...") holds exactly size
-// bytes with CRC-32 crc. The record vouches for a file only while it keeps the identity
-// recorded; otherwise the file is read, and *wasRead set. Fills *identity when it exists.
-bool LiveHolds(const LiveVersion& live, const std::string& served, uint64_t size, uint32_t crc,
-               FileIdentity* identity, bool* wasRead, Progress* progress);
+// Whether the live file at served (relative to a version, "patch/..."), found with
+// identity (size included), holds the bytes with CRC-32 crc. The record vouches for a file
+// only while it keeps the identity recorded; otherwise the file is read, and *wasRead set.
+bool LiveHolds(const LiveVersion& live, const std::string& served, const FileIdentity& identity,
+               uint32_t crc, bool* wasRead, Progress* progress);
 
 // The record of a version: one line per file the publisher wrote or linked into it.
 std::string RecordText(const std::vector<VersionFile>& files);

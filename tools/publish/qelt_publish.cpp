@@ -44,7 +44,7 @@ constexpr char kUsageText[] =
     "qelt-pack) as TREE_DIR/downloads/Qelt-Data.exe; without it the live package carries\n"
     "over. --status sets TREE_DIR/launcher/status (otherwise it carries over, \"online\" at\n"
     "first). --keep N keeps at most N versions, the new one included (2 or more, default\n"
-    "3); older ones are removed while the client is read. --dry-run prints what would be\n"
+    "3); older ones are removed while the new one is built. --dry-run prints what would be\n"
     "added, changed and removed and writes nothing. The launcher's own state files at the\n"
     "top of the client (qelt-check.dat, qelt-sequence.dat) are left out.\n"
     "--rollback makes the version before the live one live again and removes the live one.\n"
@@ -151,7 +151,7 @@ int RollBack(const std::string& tree) {
     const int current = CurrentVersion(tree);
     int previous = 0;
     if (current > 0 && ServedFoldersAreLinks(tree)) {
-        for (const std::string& path : Doomed(tree, current, INT_MAX)) {
+        for (const std::string& path : Leftovers(tree, current)) {
             RemoveTree(path);
         }
         for (int number : VersionNumbers(tree)) {
@@ -217,6 +217,24 @@ std::vector<VersionFile> CollectFiles(const Options& options, const std::string&
     }
     return files;
 }
+
+// Removes paths in a thread of its own; joined at the latest when it goes.
+struct Remover {
+    std::thread Thread;
+    void Start(std::vector<std::string> paths) {
+        Thread = std::thread([paths] {
+            for (const std::string& path : paths) {
+                RemoveTree(path);
+            }
+        });
+    }
+    void Join() {
+        if (Thread.joinable()) {
+            Thread.join();
+        }
+    }
+    ~Remover() { Join(); }
+};
 
 void PrintDryRun(const std::vector<VersionFile>& files, const BuildResult& result) {
     for (const VersionFile& file : files) {
@@ -295,32 +313,22 @@ int main(int argc, char** argv) {
     if (!ReadLiveVersion(tree, &live, &error)) {
         return Refuse({error});
     }
-    // Room for the new version, made while the client is read: the oldest versions and
-    // what killed publishes left go meanwhile (removing waits on the disk, reading mostly
-    // on the processor). The live version is never among them.
-    std::vector<std::string> doomed;
+    // What killed publishes left goes while the client is read, and once a new version is
+    // sure, the oldest ones beyond --keep while it is built (removing waits on the disk,
+    // reading and linking mostly on the processor). The live version is never among them.
+    Remover leftovers;
+    Remover surplus;
     if (!options.DryRun) {
-        doomed = Doomed(tree, live.Number, options.Keep - 1);
+        leftovers.Start(Leftovers(tree, live.Number));
     }
-    struct Remover {
-        std::thread Thread;
-        ~Remover() {
-            if (Thread.joinable()) {
-                Thread.join();
-            }
-        }
-    } remover{std::thread([&doomed] {
-        for (const std::string& path : doomed) {
-            RemoveTree(path);
-        }
-    })};
+    auto whenNew = [&] { surplus.Start(Surplus(tree, live.Number, options.Keep - 1)); };
     Progress progress;
     progress.FileCount = files.size();
     for (const VersionFile& file : files) {
         progress.TotalBytes += file.Size;
     }
     BuildResult result;
-    const int built = BuildVersion(options, live, &files, &progress, &result);
+    const int built = BuildVersion(options, live, &files, &progress, &result, whenNew);
     progress.End();
     if (built != kPublished) {
         forgetNewTree();
@@ -331,7 +339,8 @@ int main(int argc, char** argv) {
         return kPublished;
     }
 
-    remover.Thread.join();
+    leftovers.Join();
+    surplus.Join();
     int number = live.Number;
     if (!result.Same) {
         const std::vector<int> numbers = VersionNumbers(tree);

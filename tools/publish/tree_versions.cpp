@@ -150,31 +150,36 @@ bool LockTree(const std::string& tree, bool create, int* fd, std::string* error)
     return true;
 }
 
-std::vector<std::string> Doomed(const std::string& tree, int current, int keep) {
-    std::vector<std::string> doomed;
+std::vector<std::string> Leftovers(const std::string& tree, int current) {
+    std::vector<std::string> leftovers;
     const std::string versions = tree + "/" + kVersionsDir;
     if (DIR* d = opendir(versions.c_str())) {
         while (dirent* e = readdir(d)) {
             const std::string name = e->d_name;
             if (name.compare(0, strlen(kStagePrefix), kStagePrefix) == 0 ||
                 ParseNumber(name) > current) {
-                doomed.push_back(versions + "/" + name);
+                leftovers.push_back(versions + "/" + name);
             }
         }
         closedir(d);
     }
+    leftovers.push_back(TempBeside(tree, kCurrentLink));
+    for (const char* folder : kServedFolders) {
+        leftovers.push_back(TempBeside(tree, folder));
+    }
+    return leftovers;
+}
+
+std::vector<std::string> Surplus(const std::string& tree, int current, int keep) {
+    std::vector<std::string> surplus;
     const std::vector<int> numbers = VersionNumbers(tree);
     int kept = 0;
     for (auto number = numbers.rbegin(); number != numbers.rend(); ++number) {
-        if (*number <= current && *number != current && ++kept >= keep) {
-            doomed.push_back(VersionDir(tree, *number));
+        if (*number < current && ++kept >= keep) {
+            surplus.push_back(VersionDir(tree, *number));
         }
     }
-    doomed.push_back(TempBeside(tree, kCurrentLink));
-    for (const char* folder : kServedFolders) {
-        doomed.push_back(TempBeside(tree, folder));
-    }
-    return doomed;
+    return surplus;
 }
 
 bool MakeStage(const std::string& tree, std::string* stage, std::string* error) {

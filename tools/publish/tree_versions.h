@@ -34,11 +34,13 @@ std::vector<int> VersionNumbers(const std::string& tree);
 // too). Creates the tree when create is set. The lock lasts until *fd is closed.
 bool LockTree(const std::string& tree, bool create, int* fd, std::string* error);
 
-// What a publish removes before it adds its version, or a rollback before it switches:
-// what killed ones left (staging folders, versions newer than current, half-made links,
-// folders swapped out by a take-over) and all versions but current and the keep - 1 newest
-// before it.
-std::vector<std::string> Doomed(const std::string& tree, int current, int keep);
+// What killed publishes and rollbacks left, never served: staging folders, versions newer
+// than current, half-made links, folders swapped out by a take-over.
+std::vector<std::string> Leftovers(const std::string& tree, int current);
+
+// The versions before current but the keep - 1 newest of them: what goes to keep keep
+// versions in all.
+std::vector<std::string> Surplus(const std::string& tree, int current, int keep);
 
 // A new, empty staging folder under TREE/versions.
 bool MakeStage(const std::string& tree, std::string* stage, std::string* error);

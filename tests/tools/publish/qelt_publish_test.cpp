@@ -373,6 +373,16 @@ TEST_F(QeltPublish, ManifestRoundTripsAndRepublishRewritesOnlyWhatChanged) {
     Write(tree_ + "/patch/main.exe", "987654321");
     ASSERT_EQ(Publish(client_ + " " + tree_).Code, 0);
     EXPECT_EQ(Read(tree_ + "/patch/main.exe"), "123456789");
+
+    // --keep: a new version leaves that many in all; an unchanged client removes none.
+    for (const char* text : {"two", "three", "four"}) {
+        Write(client_ + "/main.exe", text);
+        ASSERT_EQ(Publish(client_ + " " + tree_ + " --keep 2").Code, 0);
+    }
+    EXPECT_EQ(Lines("ls '" + tree_ + "/versions'").size(), 2u);
+    ASSERT_EQ(Publish(client_ + " " + tree_ + " --keep 2").Code, 0);
+    EXPECT_EQ(Lines("ls '" + tree_ + "/versions'").size(), 2u);
+    EXPECT_EQ(Read(tree_ + "/patch/main.exe"), "four");
 }
 
 // Version v of file i: a self-describing body whose length changes with v, so a reader can
