@@ -3,7 +3,6 @@
 // status and the record.
 #pragma once
 
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -13,18 +12,18 @@
 
 struct BuildResult {
     std::string Stage;             // the staging folder; "" in a dry run or when unchanged
-    std::vector<std::string> Dirs; // folders made in it, for flushing
+    std::vector<std::string> Dirs; // folders whose entries it changed, for flushing
     std::vector<std::string> Removed;
     size_t Added = 0;
     size_t Changed = 0;
     size_t Unchanged = 0;
     bool Same = false; // the live version already is the version asked for
     std::string Error;
-    std::string LastFolder; // made last (or there already)
 };
 
 // Returns kPublished, kRefused (the client could not be read) or kWriteFailed (the tree
-// could not be written); on failure the staging folder is gone.
-// whenNew is called once it is sure that a new version will be made, before it is built.
+// could not be written); on failure the staging folder is gone. The staging folder is the
+// oldest version beyond --keep when there is one (most of its files are the live ones
+// already), pruned to the new version's paths; its other files are replaced.
 int BuildVersion(const Options& options, const LiveVersion& live, std::vector<VersionFile>* files,
-                 Progress* progress, BuildResult* result, const std::function<void()>& whenNew);
+                 Progress* progress, BuildResult* result);

@@ -313,22 +313,19 @@ int main(int argc, char** argv) {
     if (!ReadLiveVersion(tree, &live, &error)) {
         return Refuse({error});
     }
-    // What killed publishes left goes while the client is read, and once a new version is
-    // sure, the oldest ones beyond --keep while it is built (removing waits on the disk,
-    // reading and linking mostly on the processor). The live version is never among them.
+    // What killed publishes left goes while the client is read (removing waits on the disk,
+    // reading mostly on the processor).
     Remover leftovers;
-    Remover surplus;
     if (!options.DryRun) {
         leftovers.Start(Leftovers(tree, live.Number));
     }
-    auto whenNew = [&] { surplus.Start(Surplus(tree, live.Number, options.Keep - 1)); };
     Progress progress;
     progress.FileCount = files.size();
     for (const VersionFile& file : files) {
         progress.TotalBytes += file.Size;
     }
     BuildResult result;
-    const int built = BuildVersion(options, live, &files, &progress, &result, whenNew);
+    const int built = BuildVersion(options, live, &files, &progress, &result);
     progress.End();
     if (built != kPublished) {
         forgetNewTree();
@@ -340,7 +337,6 @@ int main(int argc, char** argv) {
     }
 
     leftovers.Join();
-    surplus.Join();
     int number = live.Number;
     if (!result.Same) {
         const std::vector<int> numbers = VersionNumbers(tree);

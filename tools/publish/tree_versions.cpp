@@ -201,6 +201,8 @@ bool FinishVersion(const std::string& tree, const std::string& stage,
                    const std::vector<std::string>& dirs, int number, std::string* error) {
     std::vector<std::string> all = dirs;
     all.push_back(stage);
+    std::sort(all.begin(), all.end());
+    all.erase(std::unique(all.begin(), all.end()), all.end());
     std::string failed;
     bool ok = SyncPaths(all, &failed);
     if (!ok) {

@@ -45,8 +45,8 @@ std::vector<std::string> Surplus(const std::string& tree, int current, int keep)
 // A new, empty staging folder under TREE/versions.
 bool MakeStage(const std::string& tree, std::string* stage, std::string* error);
 
-// Flushes a staging folder (its files are flushed already) and the folders made in it,
-// and renames it to version number. Removes it on failure.
+// Flushes a staging folder (its files are flushed already) and the folders in it whose
+// entries changed, and renames it to version number. Removes it on failure.
 bool FinishVersion(const std::string& tree, const std::string& stage,
                    const std::vector<std::string>& dirs, int number, std::string* error);
 

@@ -374,15 +374,30 @@ TEST_F(QeltPublish, ManifestRoundTripsAndRepublishRewritesOnlyWhatChanged) {
     ASSERT_EQ(Publish(client_ + " " + tree_).Code, 0);
     EXPECT_EQ(Read(tree_ + "/patch/main.exe"), "123456789");
 
-    // --keep: a new version leaves that many in all; an unchanged client removes none.
+    // --keep: a new version leaves that many in all, the oldest made over into the new one
+    // (a file that became a folder, a file gone); an unchanged client removes none.
+    Write(client_ + "/solo", "a file");
     for (const char* text : {"two", "three", "four"}) {
         Write(client_ + "/main.exe", text);
         ASSERT_EQ(Publish(client_ + " " + tree_ + " --keep 2").Code, 0);
+        unlink((client_ + "/solo").c_str());
+        Write(client_ + "/solo/inner.txt", text);
+        unlink((client_ + "/data/empty.bin").c_str());
     }
     EXPECT_EQ(Lines("ls '" + tree_ + "/versions'").size(), 2u);
     ASSERT_EQ(Publish(client_ + " " + tree_ + " --keep 2").Code, 0);
     EXPECT_EQ(Lines("ls '" + tree_ + "/versions'").size(), 2u);
-    EXPECT_EQ(Read(tree_ + "/patch/main.exe"), "four");
+    std::map<std::string, std::string> clientFiles;
+    std::map<std::string, std::string> servedFiles;
+    for (const std::string& path : Lines("cd '" + client_ + "' && find . -type f")) {
+        clientFiles["patch/" + path.substr(2)] = Read(client_ + "/" + path);
+    }
+    for (const auto& file : ServedSnapshot(tree_)) {
+        if (file.first.compare(0, 6, "patch/") == 0) {
+            servedFiles[file.first] = Read(tree_ + "/" + file.first);
+        }
+    }
+    EXPECT_EQ(servedFiles, clientFiles);
 }
 
 // Version v of file i: a self-describing body whose length changes with v, so a reader can
