@@ -192,6 +192,9 @@ int main(int argc, char** argv) {
     if (problems.empty()) {
         ListClientFolder(client, &files, &problems);
     }
+    for (const std::string& path : TakeOutLauncherStateFiles(&files)) {
+        fprintf(stderr, "qelt-pack: leaving out %s: the launcher's own state file\n", path.c_str());
+    }
     std::vector<std::string> paths;
     uint64_t totalBytes = 0;
     for (const ClientEntry& file : files) {
