@@ -49,10 +49,10 @@ constexpr char kDownloadStatusFormat[] = "Dang tai %s - %d%% cua %d KB";
 
 // received * 100 / total in unsigned 64-bit arithmetic, truncated; the low 32 bits as the
 // position. total must not be 0.
-int DownloadPercent(uint64_t received, uint32_t total);
+int DownloadPercent(uint64_t received, uint64_t total);
 
-// The announced size in KiB, rounded up, in 32-bit arithmetic.
-int DownloadKilobytes(uint32_t total);
+// The announced size in KiB, rounded up.
+int DownloadKilobytes(uint64_t total);
 
 // "Dang tai <label> - <percent>% cua <kb> KB". False, out empty, when it does not fit.
 bool FormatDownloadStatus(char* out, size_t cap, const char* label, int percent, int kilobytes);
