@@ -1,8 +1,7 @@
-// WriteFileAtomic: the new content goes to "<target>.part" and is then renamed over the
-// target, so a crash or a failure never leaves a half-written target.
+// WriteFileAtomic: the new content goes to "<target>.part", reaches the disk, and is then
+// renamed over the target, so a crash, a power cut or a failure never leaves a half-written
+// target.
 #include "net/atomic_write.h"
-
-#include <windows.h>
 
 #include "base/paths.h"
 #include "base/text.h"
@@ -27,8 +26,19 @@ bool WriteFileAtomic(const char* targetPath, const ByteBuffer& content) {
     const void* source = content.empty() ? &kNothing : content.data();
     DWORD written = 0;
     BOOL wrote = WriteFile(file, source, size, &written, nullptr);
-    CloseHandle(file);
-    if (wrote && written == size && MoveFileExA(partPath, targetPath, MOVEFILE_REPLACE_EXISTING)) {
+    if (!wrote || written != size) {
+        CloseHandle(file);
+        DeleteFileA(partPath);
+        return false;
+    }
+    return CommitPartFile(file, partPath, targetPath);
+}
+
+bool CommitPartFile(HANDLE part, const char* partPath, const char* targetPath) {
+    const BOOL flushed = FlushFileBuffers(part);
+    CloseHandle(part);
+    if (flushed &&
+        MoveFileExA(partPath, targetPath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         return true;
     }
     DeleteFileA(partPath);

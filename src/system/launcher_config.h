@@ -1,5 +1,8 @@
-// The five settings of Launcher.ini, as fixed-capacity strings in the system code page.
+// The settings of Launcher.ini: five fixed-capacity strings in the system code page and the
+// download rate limit.
 #pragma once
+
+#include <cstdint>
 
 struct LauncherConfig {
     char LauncherName[32];
@@ -7,6 +10,7 @@ struct LauncherConfig {
     char UpdateUrl[256];
     char BackgroundImage[128];
     char Title[64];
+    uint32_t DownloadLimitKBps; // KiB per second for every download; 0: no limit
 };
 
 constexpr char kConfigFileName[] = "Launcher.ini";
