@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Builds every preset and runs every test layer: native unit tests (ASan + UBSan), the
 # Win32 tests and the end-to-end tests under Wine + Xvfb, the i686 release build, the
-# import check, the CRC-32 folding code's register check, the format check, the layer check
-# and a short run of each fuzz target. Ends with "N passed, N failed". Interrupted, it ends
-# what it started.
+# import check, the CRC-32 folding code's register check, the format check, the layer
+# check, the docs' link check and a short run of each fuzz target. Ends with "N passed,
+# N failed". Interrupted, it ends what it started.
 set -u
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -99,6 +99,7 @@ check "CRC-32 folding keeps vectors in registers (x86)" bash scripts/check-vecto
 check "clang-format" format_clean
 check "layers: every include in src/ points down" bash scripts/check-layers.sh
 check "layers: the check refuses an upward include and a bare snprintf" layer_check_refuses
+check "docs: every relative link in README.md and docs/ resolves" python3 scripts/check-links.py
 check "fuzz targets (a few seconds each)" bash scripts/fuzz.sh "${QELT_FUZZ_SECONDS:-5}"
 
 if [ "$host_built" = 1 ]; then
@@ -112,7 +113,7 @@ qelt_server_tests() {
     local suite=$1
     shift
     [ "$tools_built" = 1 ] || { extra_failed=$((extra_failed + 1)); return; }
-    run_tests /usr/bin/python3 tests/tools/server_test.py build/tools "$@" ||
+    run_tests /usr/bin/python3 tests/tools/server/server_test.py build/tools "$@" ||
         [ -f "build/tools/test-results/$suite.xml" ] || extra_failed=$((extra_failed + 1))
 }
 qelt_server_tests qelt_server_tests
@@ -126,9 +127,15 @@ if [ "$windows_built" = 1 ] && qelt_xvfb_start; then
     run_tests ctest --test-dir build/windows-x64 --output-on-failure
     # The first-run package from qelt-pack, black box under Wine (tools + windows-x64 builds).
     check "qelt-pack package installs a client through the launcher's first run" \
-        bash tests/tools/pack_test.sh install
+        bash tests/tools/pack/pack_test.sh install
     check "qelt-pack package truncated, altered or escaping leaves nothing behind" \
-        bash tests/tools/pack_test.sh damaged
+        bash tests/tools/pack/pack_test.sh damaged
+    if [ "$host_built" = 1 ]; then
+        check "signed list: the operator's OpenSSL signatures verify with the launcher's CNG" \
+            bash tests/tools/common/signing_agreement.sh
+    else
+        check "signed list: operator and launcher agree (host build missing)" false
+    fi
     QELT_WINE=$QELT_WINE qelt_server_tests qelt_server_launcher_tests -k launcher --launcher build/windows-x64
     qelt_wineserver_stop
     wineserver_started=0

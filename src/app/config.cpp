@@ -35,6 +35,8 @@ void ReadLauncherConfig(const char* launcherDir, LauncherConfig* config) {
     ReadKey("BackgroundImage", kDefaultBackgroundImage, config->BackgroundImage,
             sizeof config->BackgroundImage, configPath);
     ReadKey("Title", kDefaultTitle, config->Title, sizeof config->Title, configPath);
+    ReadKey("UpdateKey", kDefaultUpdateKey, config->UpdateKey, sizeof config->UpdateKey,
+            configPath);
     // A value that fills the field may have been cut into another number: no limit then.
     char limit[64];
     ReadKey("DownloadLimitKBps", "", limit, sizeof limit, configPath);

@@ -1,4 +1,4 @@
-// The settings of Launcher.ini: five fixed-capacity strings in the system code page and the
+// The settings of Launcher.ini: fixed-capacity strings in the system code page and the
 // download rate limit.
 #pragma once
 
@@ -10,6 +10,9 @@ struct LauncherConfig {
     char UpdateUrl[256];
     char BackgroundImage[128];
     char Title[64];
+    // The operator's public key: 128 hexadecimal digits. One byte more than that, so that
+    // an overlong value is cut to one the key's parser refuses, never to another key.
+    char UpdateKey[130];
     uint32_t DownloadLimitKBps; // KiB per second for every download; 0: no limit
 };
 
@@ -20,3 +23,4 @@ constexpr char kDefaultGameExecutable[] = "main.exe";
 constexpr char kDefaultUpdateUrl[] = "";
 constexpr char kDefaultBackgroundImage[] = "launcher_bg.png";
 constexpr char kDefaultTitle[] = "ZORVAND";
+constexpr char kDefaultUpdateKey[] = "";

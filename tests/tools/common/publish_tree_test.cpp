@@ -1,6 +1,6 @@
 // The publisher's manifest is read back by the launcher's own parser exactly, and every
 // name a launcher cannot fetch or write is refused with its reason.
-#include "publish_tree.h"
+#include "common/publish_tree.h"
 
 #include <gtest/gtest.h>
 

@@ -20,9 +20,9 @@
 #include <string>
 #include <vector>
 
-#include "client_folder.h"
+#include "common/client_folder.h"
 #include "crc32/crc32.h"
-#include "publish_tree.h"
+#include "common/publish_tree.h"
 #include "update/manifest.h"
 
 namespace {

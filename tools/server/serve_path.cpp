@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "hex_digit.h"
+#include "base/hex_digit.h"
 
 namespace {
 

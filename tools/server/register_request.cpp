@@ -7,7 +7,7 @@
 
 #include "base/utf.h"
 #include "register/registration_form.h"
-#include "hex_digit.h"
+#include "base/hex_digit.h"
 #include "server_texts.h"
 
 namespace {

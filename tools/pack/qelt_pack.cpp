@@ -15,10 +15,10 @@
 #include <string>
 #include <vector>
 
-#include "client_folder.h"
+#include "common/client_folder.h"
 #include "crc32/crc32.h"
 #include "pack_format.h"
-#include "publish_tree.h"
+#include "common/publish_tree.h"
 
 namespace {
 

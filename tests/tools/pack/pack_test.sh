@@ -8,7 +8,7 @@
 # Needs the tools preset (qelt-pack, qelt-publish, the extractors) and the windows-x64 preset
 # (Launcher.exe, window_probe.exe, tests/support/fake_game.exe) built. Exits 0 on success.
 set -u
-root=$(cd "$(dirname "$0")/../.." && pwd)
+root=$(cd "$(dirname "$0")/../../.." && pwd)
 source "$root/scripts/wine-env.sh"
 source "$root/scripts/xvfb.sh"
 source "$root/scripts/file-server.sh"
