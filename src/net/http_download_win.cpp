@@ -29,8 +29,10 @@ void StartDigest(BodyDigest* digest) {
     digest->CrcRegister = 0xFFFFFFFFu;
 }
 
-void FeedDigest(BodyDigest* digest, const void* data, size_t length) {
-    digest->CrcRegister = Crc32Update(digest->CrcRegister, data, length);
+void FeedDigest(BodyDigest* digest, const ExpectedBody& expected, const void* data, size_t length) {
+    if (expected.HasCrc) {
+        digest->CrcRegister = Crc32Update(digest->CrcRegister, data, length);
+    }
 }
 
 // Whether continuing a body needs the bytes already on disk read again into the digest.
@@ -127,7 +129,7 @@ bool DigestPrefix(Download* d, uint64_t length) {
         if (!ReadFile(d->Part, d->Buffer, piece, &read, nullptr) || read != piece) {
             return false;
         }
-        FeedDigest(&d->Digest, d->Buffer, read);
+        FeedDigest(&d->Digest, *d->Expected, d->Buffer, read);
         done += read;
     }
     return true;
@@ -259,7 +261,7 @@ BodyEnd StreamBody(Download* d, HINTERNET request, uint64_t end, BodyMeter* mete
         if (count == 0) {
             break;
         }
-        FeedDigest(&d->Digest, d->Buffer + d->Filled, count);
+        FeedDigest(&d->Digest, *d->Expected, d->Buffer + d->Filled, count);
         d->Filled += count;
         position += count;
         if (d->Filled == kWriteBufferSize && !WriteBuffered(d)) {
