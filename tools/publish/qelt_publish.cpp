@@ -555,10 +555,6 @@ int main(int argc, char** argv) {
             return kWriteFailed;
         }
         touched[tree + "/downloads"] = true;
-        if (packageSize > (1ull << 30)) {
-            fprintf(stderr, "qelt-publish: warning: the package is over 1 GiB; launchers hold it "
-                            "whole in memory\n");
-        }
     }
     for (const auto& dir : touched) {
         if (!SyncFolder(dir.first)) {
