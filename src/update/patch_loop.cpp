@@ -20,7 +20,7 @@ namespace {
 
 bool NeedsDownload(const ManifestEntry& entry) {
     char localPath[kPathCapacity];
-    if (!LocalPathOf(g_Launcher.LauncherDir, entry.Path.c_str(), localPath, sizeof localPath)) {
+    if (!LocalPathOf(localPath, sizeof localPath, g_Launcher.LauncherDir, entry.Path.c_str())) {
         return true;
     }
     uint32_t checksum = 0;
@@ -149,7 +149,7 @@ PatchResult DownloadOne(const ManifestEntry& entry, int position, int count) {
     // player's file.
     const ExpectedBody expected = {true, entry.Crc};
     DownloadResult result = DownloadResult::WriteFailed;
-    if (LocalPathOf(g_Launcher.LauncherDir, entry.Path.c_str(), localPath, sizeof localPath)) {
+    if (LocalPathOf(localPath, sizeof localPath, g_Launcher.LauncherDir, entry.Path.c_str())) {
         result = HttpRequestToFile(url, localPath, expected, label);
     }
     switch (result) {
