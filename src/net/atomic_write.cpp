@@ -3,6 +3,8 @@
 // target.
 #include "net/atomic_write.h"
 
+#include <cstring>
+
 #include "base/paths.h"
 #include "base/text.h"
 
@@ -45,12 +47,30 @@ bool CommitPartFile(HANDLE part, const char* partPath, const char* targetPath) {
     return false;
 }
 
-void CreateFoldersAlong(char* localPath) {
+size_t CreateFoldersAlong(char* localPath) {
+    size_t firstCreated = strlen(localPath);
     for (char* p = localPath; *p; ++p) {
         if (*p == '\\') {
             *p = '\0';
-            CreateDirectoryA(localPath, nullptr);
+            if (CreateDirectoryA(localPath, nullptr) &&
+                firstCreated > static_cast<size_t>(p - localPath)) {
+                firstCreated = static_cast<size_t>(p - localPath);
+            }
             *p = '\\';
+        }
+    }
+    return firstCreated;
+}
+
+void RemoveFoldersAlong(char* localPath, size_t firstCreated) {
+    for (size_t i = strlen(localPath); i-- > firstCreated;) {
+        if (localPath[i] == '\\') {
+            localPath[i] = '\0';
+            const BOOL removed = RemoveDirectoryA(localPath);
+            localPath[i] = '\\';
+            if (!removed) {
+                return; // not empty, or not ours: the levels above hold it
+            }
         }
     }
 }

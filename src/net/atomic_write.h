@@ -18,5 +18,11 @@ bool WriteFileAtomic(const char* targetPath, const ByteBuffer& content);
 bool CommitPartFile(HANDLE part, const char* partPath, const char* targetPath);
 
 // Creates every folder along a local path (the levels before each backslash), so that a
-// file below folders that do not exist yet can be written.
-void CreateFoldersAlong(char* localPath);
+// file below folders that do not exist yet can be written. Returns the length of the first
+// level it created (the levels below it are new too), or the path's length when every level
+// was there already.
+size_t CreateFoldersAlong(char* localPath);
+
+// Removes the levels CreateFoldersAlong created (firstCreated is what it returned), deepest
+// first, as far as they are empty: for a file that was not written after all.
+void RemoveFoldersAlong(char* localPath, size_t firstCreated);

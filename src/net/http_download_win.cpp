@@ -51,8 +51,10 @@ struct Download {
     char PartPath[kPathCapacity];
     char ResumePath[kPathCapacity];
     HANDLE Part;
-    bool Resuming;  // a request for the rest goes out; Record and Offset hold
-    bool Resumable; // a record beside the ".part" describes the bytes in it
+    size_t FoldersMade; // where the folders this call made begin in PartPath (as
+                        // CreateFoldersAlong returns it); its length when it made none
+    bool Resuming;      // a request for the rest goes out; Record and Offset hold
+    bool Resumable;     // a record beside the ".part" describes the bytes in it
     ResumeRecord Record;
     uint64_t Offset; // bytes in the ".part" before this exchange's body
     BodyDigest Digest;
@@ -103,19 +105,22 @@ void ClosePart(Download* d) {
     }
 }
 
-// Deletes the ".part" file and its record: what they hold must never be continued.
+// Deletes the ".part" file and its record: what they hold must never be continued. Folders
+// made for them go too: no file was written.
 void DiscardPart(Download* d) {
     ClosePart(d);
     DeleteFileA(d->PartPath);
     DeleteFileA(d->ResumePath);
+    RemoveFoldersAlong(d->PartPath, d->FoldersMade);
+    d->FoldersMade = strlen(d->PartPath);
 }
 
 // After a download that did not end whole: keeps what can be continued, deletes the rest.
 void KeepPart(Download* d) {
-    ClosePart(d);
-    if (!d->Resumable) {
-        DeleteFileA(d->PartPath);
-        DeleteFileA(d->ResumePath);
+    if (d->Resumable) {
+        ClosePart(d);
+    } else {
+        DiscardPart(d);
     }
 }
 
@@ -195,9 +200,7 @@ bool StartOver(Download* d, HINTERNET request, bool announced, uint64_t length) 
             return false;
         }
     } else {
-        char folders[kPathCapacity];
-        CopyBounded(folders, sizeof folders, d->PartPath);
-        CreateFoldersAlong(folders);
+        d->FoldersMade = CreateFoldersAlong(d->PartPath);
         d->Part = CreateFileA(d->PartPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
         if (d->Part == INVALID_HANDLE_VALUE) {
@@ -357,6 +360,7 @@ DownloadResult HttpRequestToFile(const char* url, const char* targetPath,
         !ConcatBounded(d.ResumePath, sizeof d.ResumePath, targetPath, kResumeSuffix)) {
         return DownloadResult::WriteFailed;
     }
+    d.FoldersMade = strlen(d.PartPath);
     std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[kWriteBufferSize]);
     if (!buffer) {
         return DownloadResult::NotReceived;
