@@ -24,9 +24,10 @@ enum class DownloadResult {
 };
 
 // GET of url into targetPath (at most kPathCapacity - 6 characters, so its ".part" fits),
-// creating the folders along it. Shows "Dang tai ..." with progressLabel as HttpRequest
-// does, the percentage counting the whole file when it continues an earlier one, and keeps
-// to the download rate limit. The target is changed only by the final rename.
+// creating the folders along it (removed again when nothing is left in them). Shows
+// "Dang tai ..." with progressLabel as HttpRequest does, the percentage counting the whole
+// file when it continues an earlier one, and keeps to the download rate limit. The target
+// is changed only by the final rename.
 //
 // Resuming: when the body comes with a Content-Length and a validator (strong ETag, else
 // Last-Modified), "<target>.qres" records the expected body, the length and the validator
