@@ -1,5 +1,8 @@
-// The settings of Launcher.ini, as fixed-capacity strings in the system code page.
+// The settings of Launcher.ini: fixed-capacity strings in the system code page and the
+// download rate limit.
 #pragma once
+
+#include <cstdint>
 
 struct LauncherConfig {
     char LauncherName[32];
@@ -10,6 +13,7 @@ struct LauncherConfig {
     // The operator's public key: 128 hexadecimal digits. One byte more than that, so that
     // an overlong value is cut to one the key's parser refuses, never to another key.
     char UpdateKey[130];
+    uint32_t DownloadLimitKBps; // KiB per second for every download; 0: no limit
 };
 
 constexpr char kConfigFileName[] = "Launcher.ini";

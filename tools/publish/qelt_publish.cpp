@@ -57,7 +57,6 @@ constexpr char kUsageText[] =
     "  2  usage error\n"
     "  3  writing the tree failed; the live version is unchanged\n";
 
-constexpr uint64_t kPackageWarnSize = 1ull << 30;
 constexpr char kPackageServed[] = "downloads/Qelt-Data.exe";
 
 bool ParseOptions(int argc, char** argv, Options* options) {
@@ -364,10 +363,6 @@ int main(int argc, char** argv) {
     size_t longestPath = 0;
     for (const VersionFile& file : files) {
         longestPath = std::max(longestPath, file.ManifestPath.size());
-        if (file.Served == kPackageServed && file.Size > kPackageWarnSize) {
-            fprintf(stderr, "qelt-publish: warning: the package is over 1 GiB; launchers hold it "
-                            "whole in memory\n");
-        }
     }
     printf("published %zu files to %s: %zu added, %zu changed, %zu removed, %zu unchanged; "
            "version %d %s; %.1f MB read in %.2f s (%.0f MB/s)\n",
