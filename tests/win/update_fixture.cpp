@@ -69,6 +69,73 @@ std::string UpdateTest::Line(const std::string& path, const std::string& content
     return std::string(crc) + "\t" + path + "\n";
 }
 
+ManifestEntry UpdateTest::Entry(const std::string& path, const std::string& content) {
+    return ManifestEntry{path, BufferChecksumOf(content)};
+}
+
+std::string UpdateTest::Forged(const std::string& genuine, size_t changedAt) {
+    std::string forged = genuine;
+    forged[changedAt] = static_cast<char>(forged[changedAt] ^ 0x20);
+    const size_t at = forged.size() - 4;
+    auto checksumWith = [&](uint32_t patch) {
+        for (int i = 0; i < 4; ++i) {
+            forged[at + static_cast<size_t>(i)] = static_cast<char>(patch >> (8 * i));
+        }
+        return BufferChecksum(forged.data(), forged.size());
+    };
+    // The CRC-32 is affine in the four bytes: solve for them over GF(2), one bit at a time.
+    const uint32_t base = checksumWith(0);
+    uint32_t pivots[32] = {};
+    uint32_t patches[32] = {};
+    for (int bit = 0; bit < 32; ++bit) {
+        uint32_t column = checksumWith(1u << bit) ^ base;
+        uint32_t patch = 1u << bit;
+        for (int top = 31; top >= 0 && column != 0; --top) {
+            if ((column >> top & 1) == 0) {
+                continue;
+            }
+            if (pivots[top] == 0) {
+                pivots[top] = column;
+                patches[top] = patch;
+                break;
+            }
+            column ^= pivots[top];
+            patch ^= patches[top];
+        }
+    }
+    uint32_t wanted = BufferChecksum(genuine.data(), genuine.size()) ^ base;
+    uint32_t patch = 0;
+    for (int top = 31; top >= 0; --top) {
+        if (wanted >> top & 1) {
+            wanted ^= pivots[top];
+            patch ^= patches[top];
+        }
+    }
+    checksumWith(patch);
+    return forged;
+}
+
+std::map<std::string, std::string> UpdateTest::Folder() const {
+    std::map<std::string, std::string> files;
+    std::vector<std::string> pending = {""};
+    while (!pending.empty()) {
+        const std::string relative = pending.back();
+        pending.pop_back();
+        const std::string dir = relative.empty() ? dir_ : Path(relative);
+        for (const std::string& name : ListFolder(dir)) {
+            const std::string path = relative.empty() ? name : relative + "\\" + name;
+            std::string bytes;
+            if (GetFileAttributesA(Path(path).c_str()) & FILE_ATTRIBUTE_DIRECTORY) {
+                pending.push_back(path);
+                files[path + "\\"] = "";
+            } else if (ReadWholeFile(Path(path), &bytes)) {
+                files[path] = bytes;
+            }
+        }
+    }
+    return files;
+}
+
 uint32_t UpdateTest::BufferChecksumOf(const std::string& content) {
     return BufferChecksum(content.data(), content.size());
 }
