@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "crc32/crc32.h"
+#include "crc_forge.h"
 #include "system/launcher_state.h"
 #include "system/start_program.h"
 #include "test_files.h"
@@ -74,45 +75,9 @@ ManifestEntry UpdateTest::Entry(const std::string& path, const std::string& cont
 }
 
 std::string UpdateTest::Forged(const std::string& genuine, size_t changedAt) {
-    std::string forged = genuine;
-    forged[changedAt] = static_cast<char>(forged[changedAt] ^ 0x20);
-    const size_t at = forged.size() - 4;
-    auto checksumWith = [&](uint32_t patch) {
-        for (int i = 0; i < 4; ++i) {
-            forged[at + static_cast<size_t>(i)] = static_cast<char>(patch >> (8 * i));
-        }
-        return BufferChecksum(forged.data(), forged.size());
-    };
-    // The CRC-32 is affine in the four bytes: solve for them over GF(2), one bit at a time.
-    const uint32_t base = checksumWith(0);
-    uint32_t pivots[32] = {};
-    uint32_t patches[32] = {};
-    for (int bit = 0; bit < 32; ++bit) {
-        uint32_t column = checksumWith(1u << bit) ^ base;
-        uint32_t patch = 1u << bit;
-        for (int top = 31; top >= 0 && column != 0; --top) {
-            if ((column >> top & 1) == 0) {
-                continue;
-            }
-            if (pivots[top] == 0) {
-                pivots[top] = column;
-                patches[top] = patch;
-                break;
-            }
-            column ^= pivots[top];
-            patch ^= patches[top];
-        }
-    }
-    uint32_t wanted = BufferChecksum(genuine.data(), genuine.size()) ^ base;
-    uint32_t patch = 0;
-    for (int top = 31; top >= 0; --top) {
-        if (wanted >> top & 1) {
-            wanted ^= pivots[top];
-            patch ^= patches[top];
-        }
-    }
-    checksumWith(patch);
-    return forged;
+    return ForgeSameCrc(genuine, changedAt, [](const std::string& bytes) {
+        return BufferChecksum(bytes.data(), bytes.size());
+    });
 }
 
 std::map<std::string, std::string> UpdateTest::Folder() const {

@@ -30,8 +30,7 @@ class UpdateTest : public ::testing::Test {
     static std::string Line(const std::string& path, const std::string& content);
     // The entry the manifest's line gives.
     static ManifestEntry Entry(const std::string& path, const std::string& content);
-    // Other bytes than genuine (at least 5 of them) of the same size and CRC-32: the byte at
-    // changedAt changed and the last four chosen to match, as anyone can.
+    // Other bytes than genuine of the same size and CRC-32 (crc_forge.h).
     static std::string Forged(const std::string& genuine, size_t changedAt = 0);
     // Every file below the client folder with its bytes, keyed by relative path.
     std::map<std::string, std::string> Folder() const;
