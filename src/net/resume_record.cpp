@@ -2,13 +2,14 @@
 #include "net/resume_record.h"
 
 #include <cstring>
+#include <string>
 
+#include "base/hex_digit.h"
 #include "base/text.h"
 
 namespace {
 
 constexpr char kFirstLine[] = "qelt-resume 2";
-constexpr char kLowerHex[] = "0123456789abcdef";
 
 bool IsPrintable(const char* text) {
     for (const char* p = text; *p; ++p) {
@@ -63,21 +64,6 @@ bool ParseHex32(const char* text, uint32_t* value) {
     return true;
 }
 
-bool ParseSha256(const char* text, unsigned char digest[kSha256DigestSize]) {
-    if (strlen(text) != 2 * kSha256DigestSize) {
-        return false;
-    }
-    for (size_t i = 0; i < kSha256DigestSize; ++i) {
-        const int high = LowerHexDigit(text[2 * i]);
-        const int low = LowerHexDigit(text[2 * i + 1]);
-        if (high < 0 || low < 0) {
-            return false;
-        }
-        digest[i] = static_cast<unsigned char>(high * 16 + low);
-    }
-    return true;
-}
-
 // A number of the header that runs up to the first character of stop.
 bool TakeNumber(const char** cursor, char stop, uint64_t* value) {
     const char* end = strchr(*cursor, stop);
@@ -98,13 +84,10 @@ bool FormatResumeRecord(const ResumeRecord& record, char* out, size_t cap) {
     if (record.HasCrc) {
         FormatText(crc, sizeof crc, "%08x", static_cast<unsigned>(record.Crc));
     }
-    char digest[2 * kSha256DigestSize + 1] = "-";
+    std::string digest = "-";
     if (record.HasDigest) {
-        for (size_t i = 0; i < kSha256DigestSize; ++i) {
-            digest[2 * i] = kLowerHex[record.Sha256[i] >> 4];
-            digest[2 * i + 1] = kLowerHex[record.Sha256[i] & 15];
-        }
-        digest[2 * kSha256DigestSize] = '\0';
+        digest.clear();
+        AppendHexBytes(&digest, record.Sha256, kSha256DigestSize);
     }
     if (record.Validator[0] == '\0' || !IsPrintable(record.Validator)) {
         if (cap > 0) {
@@ -113,7 +96,8 @@ bool FormatResumeRecord(const ResumeRecord& record, char* out, size_t cap) {
         return false;
     }
     return FormatText(out, cap, "%s\ncrc %s\nsha256 %s\nsize %llu\nvalidator %s\nend\n", kFirstLine,
-                      crc, digest, static_cast<unsigned long long>(record.Size), record.Validator);
+                      crc, digest.c_str(), static_cast<unsigned long long>(record.Size),
+                      record.Validator);
 }
 
 bool ParseResumeRecord(const char* text, size_t length, ResumeRecord* record) {
@@ -138,7 +122,7 @@ bool ParseResumeRecord(const char* text, size_t length, ResumeRecord* record) {
         return false;
     }
     read.HasDigest = strcmp(value, "-") != 0;
-    if (read.HasDigest && !ParseSha256(value, read.Sha256)) {
+    if (read.HasDigest && !ReadHexBytes(value, strlen(value), read.Sha256, kSha256DigestSize)) {
         return false;
     }
     if (!NextLine(&cursor, end, line, sizeof line) || (value = ValueOf(line, "size")) == nullptr ||

@@ -64,7 +64,7 @@ TEST(ResumeRecord, ReadsBackWhatWasWrittenAndNothingCutOrAltered) {
         "qelt-resume 2\ncrc 0A1B2C3D\nsha256 -\nsize 9\nvalidator \"v\"\nend\n",
         "qelt-resume 2\ncrc 0a1b2c3\nsha256 -\nsize 9\nvalidator \"v\"\nend\n",
         "qelt-resume 2\ncrc -\nsha256 " + digest.substr(1) + "\nsize 9\nvalidator \"v\"\nend\n",
-        "qelt-resume 2\ncrc -\nsha256 A" + digest.substr(1) + "\nsize 9\nvalidator \"v\"\nend\n",
+        "qelt-resume 2\ncrc -\nsha256 g" + digest.substr(1) + "\nsize 9\nvalidator \"v\"\nend\n",
         "qelt-resume 2\ncrc -\nsha256 -\nsize 0\nvalidator \"v\"\nend\n",
         "qelt-resume 2\ncrc -\nsha256 -\nsize 9\nvalidator \nend\n",
         "qelt-resume 2\ncrc -\nsha256 -\nsize 9\nvalidator \"v\x01\"\nend\n",

@@ -29,24 +29,6 @@ bool ReadSmallFile(const std::string& path, std::string* text) {
     return ok;
 }
 
-constexpr char kHexDigits[] = "0123456789abcdef";
-
-// 64 hexadecimal digits into a digest.
-bool ParseDigest(const std::string& text, unsigned char digest[kSha256Size]) {
-    if (text.size() != 2 * kSha256Size) {
-        return false;
-    }
-    for (size_t i = 0; i < kSha256Size; ++i) {
-        const int high = HexValue(text[2 * i]);
-        const int low = HexValue(text[2 * i + 1]);
-        if (high < 0 || low < 0) {
-            return false;
-        }
-        digest[i] = static_cast<unsigned char>(high * 16 + low);
-    }
-    return true;
-}
-
 // Record lines: CRC-32 (hex), size, inode, modification time (ns), SHA-256 (hex, "-" when
 // not signed), TAB-separated, then the served path. A damaged record, or one of an older
 // publisher without the SHA-256 field, vouches for nothing: every file is read instead.
@@ -78,7 +60,8 @@ std::map<std::string, RecordEntry> ParseRecord(const std::string& text) {
         }
         const std::string digest = line.substr(digestStart, tab - digestStart);
         entry.Hashed = digest != "-";
-        if (entry.Hashed && !ParseDigest(digest, entry.Sha256)) {
+        if (entry.Hashed &&
+            !ReadHexBytes(digest.data(), digest.size(), entry.Sha256, kSha256Size)) {
             return {};
         }
         entry.Crc = crc;
@@ -152,10 +135,7 @@ std::string RecordText(const std::vector<VersionFile>& files) {
                  file.Identity.MtimeNs);
         text += line;
         if (file.Hashed) {
-            for (unsigned char byte : file.Sha256) {
-                text += kHexDigits[byte >> 4];
-                text += kHexDigits[byte & 15];
-            }
+            AppendHexBytes(&text, file.Sha256, kSha256Size);
         } else {
             text += '-';
         }
