@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <cstring>
+
 #include "base/paths.h"
 #include "base/text.h"
 
@@ -32,4 +34,7 @@ void ReadLauncherConfig(const char* launcherDir, LauncherConfig* config) {
     ReadKey("BackgroundImage", kDefaultBackgroundImage, config->BackgroundImage,
             sizeof config->BackgroundImage, configPath);
     ReadKey("Title", kDefaultTitle, config->Title, sizeof config->Title, configPath);
+    char quickCheck[4];
+    ReadKey("QuickCheck", "", quickCheck, sizeof quickCheck, configPath);
+    config->QuickCheck = strcmp(quickCheck, kQuickCheckOn) == 0;
 }

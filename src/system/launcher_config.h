@@ -1,4 +1,5 @@
-// The five settings of Launcher.ini, as fixed-capacity strings in the system code page.
+// The settings of Launcher.ini: five fixed-capacity strings in the system code page, and
+// one switch.
 #pragma once
 
 struct LauncherConfig {
@@ -7,6 +8,9 @@ struct LauncherConfig {
     char UpdateUrl[256];
     char BackgroundImage[128];
     char Title[64];
+    // Trust what the record says of files unchanged since they were verified (size,
+    // write time, file ID), instead of reading every file at every start. On only for "1".
+    bool QuickCheck;
 };
 
 constexpr char kConfigFileName[] = "Launcher.ini";
@@ -16,3 +20,4 @@ constexpr char kDefaultGameExecutable[] = "main.exe";
 constexpr char kDefaultUpdateUrl[] = "";
 constexpr char kDefaultBackgroundImage[] = "launcher_bg.png";
 constexpr char kDefaultTitle[] = "ZORVAND";
+constexpr char kQuickCheckOn[] = "1";
