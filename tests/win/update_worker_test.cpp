@@ -337,9 +337,10 @@ TEST_F(QuickCheckTest, OpensOnlyWhatChangedSinceItWasVerified) {
         server_.SetBody("/patch/" + file, "content of " + file);
     }
     server_.SetBody("/launcher/manifest.txt", manifest);
-    EXPECT_EQ(Run(UpdateOutcome::Success).size(), 6u); // the manifest and every file
+    Put("A.BIN", "content of a.bin"); // current, and named in other letter case
+    EXPECT_EQ(Run(UpdateOutcome::Success).size(), 5u); // the manifest and the other files
 
-    // Every file was written by the last run: none is opened now.
+    // Every file was verified or written by the last run: none is opened now.
     const Lines local = {"a.bin", "data\\b.bin", "data\\c.bin", "data\\d.bin", "e.bin"};
     Lock(local);
     EXPECT_EQ(Run(UpdateOutcome::Success), (Lines{"/launcher/manifest.txt"}));
@@ -358,8 +359,13 @@ TEST_F(QuickCheckTest, OpensOnlyWhatChangedSinceItWasVerified) {
     DeleteFileA(Path("data\\c.bin").c_str());
     Put("data\\d.bin", "content of data/d.bin, longer");
     ChangeBehindStamp("e.bin", "CONTENT OF e.bin");
-    EXPECT_EQ(Run(UpdateOutcome::Success), (Lines{"/launcher/manifest.txt", "/patch/data/b.bin",
-                                                  "/patch/data/c.bin", "/patch/data/d.bin"}));
+    manifest.replace(0, manifest.find('\n') + 1, Line("a.bin", "new a")); // a new version
+    server_.SetBody("/launcher/manifest.txt", manifest);
+    server_.SetBody("/patch/a.bin", "new a");
+    EXPECT_EQ(Run(UpdateOutcome::Success),
+              (Lines{"/launcher/manifest.txt", "/patch/a.bin", "/patch/data/b.bin",
+                     "/patch/data/c.bin", "/patch/data/d.bin"}));
+    EXPECT_EQ(Get("a.bin"), "new a");
     EXPECT_EQ(Get("data\\b.bin"), "content of data/b.bin");
     EXPECT_EQ(Get("e.bin"), "CONTENT OF e.bin"); // the trade: found at the next full check
 
