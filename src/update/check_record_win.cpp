@@ -187,40 +187,82 @@ void ListFolder(Folder& folder, bool utf8) {
     CloseHandle(dir);
 }
 
+// Folders are listed by the worker and one more thread: under Wine each listed file costs
+// two system calls (stat and the DOS attributes), and two listings at once take little more
+// than one.
+constexpr int kListingThreads = 2;
+
+struct Listing {
+    std::vector<Folder>* Folders;
+    bool Utf8;
+    volatile LONG Next; // the next folder to take
+};
+
+DWORD WINAPI ListFolders(LPVOID param) {
+    Listing& listing = *static_cast<Listing*>(param);
+    for (;;) {
+        const size_t i = static_cast<size_t>(InterlockedIncrement(&listing.Next) - 1);
+        if (i >= listing.Folders->size()) {
+            return 0;
+        }
+        ListFolder((*listing.Folders)[i], listing.Utf8);
+    }
+}
+
 // Lists every folder the entries lie in, once, and notes what it found for each entry.
 void ListEntries(const std::vector<ManifestEntry>& entries, QuickCheck* quick) {
     std::vector<Folder> folders;
     std::unordered_map<std::string, size_t> folderIndex;
     std::vector<size_t> folderOf(entries.size(), SIZE_MAX);
     std::vector<size_t> slotOf(entries.size(), SIZE_MAX);
+    // Folders are told apart by the entry's text before its last separator, formed into a
+    // local path once per folder; a manifest lists a folder's files together, so most
+    // entries share the last one's. A folder spelt two ways is listed twice, harmlessly.
+    std::string_view lastDir;
+    size_t folder = SIZE_MAX;
     for (size_t i = 0; i < entries.size(); ++i) {
-        char localPath[kPathCapacity];
-        if (!LocalPathOf(g_Launcher.LauncherDir, entries[i].Path.c_str(), localPath,
-                         sizeof localPath)) {
-            continue;
-        }
-        const char* slash = strrchr(localPath, '\\');
-        std::string folderPath(localPath, static_cast<size_t>(slash - localPath));
-        auto placed = folderIndex.emplace(std::move(folderPath), folders.size());
-        if (placed.second) {
-            folders.emplace_back();
-            folders.back().Path = placed.first->first;
-        }
-        Folder& folder = folders[placed.first->second];
-        const std::string& path = entries[i].Path;
+        const std::string_view path = entries[i].Path;
         const size_t nameStart = path.find_last_of("/\\") + 1; // npos + 1 is 0
-        auto name =
-            folder.Names.emplace(std::string_view(path).substr(nameStart), folder.Slots.size());
-        if (name.second) {
-            folder.Slots.push_back(NameSlot());
+        const std::string_view dir = path.substr(0, nameStart);
+        if (folder == SIZE_MAX || dir != lastDir) {
+            lastDir = dir;
+            auto placed = folderIndex.emplace(std::string(dir), folders.size());
+            if (placed.second) {
+                char localPath[kPathCapacity];
+                folders.emplace_back();
+                // "<LauncherDir>\<dir>" less its last separator: the folder itself. Left
+                // empty when it does not fit, so that nothing in it is listed.
+                if (LocalPathOf(g_Launcher.LauncherDir, placed.first->first.c_str(), localPath,
+                                sizeof localPath)) {
+                    folders.back().Path.assign(localPath, strlen(localPath) - 1);
+                }
+            }
+            folder = placed.first->second;
         }
-        folderOf[i] = placed.first->second;
+        Folder& in = folders[folder];
+        auto name = in.Names.emplace(path.substr(nameStart), in.Slots.size());
+        if (name.second) {
+            in.Slots.push_back(NameSlot());
+        }
+        folderOf[i] = folder;
         slotOf[i] = name.first->second;
     }
 
-    const bool utf8 = GetACP() == CP_UTF8;
-    for (Folder& folder : folders) {
-        ListFolder(folder, utf8);
+    Listing listing = {&folders, GetACP() == CP_UTF8, 0};
+    HANDLE helpers[kListingThreads - 1] = {};
+    DWORD started = 0;
+    for (int t = 0; t < kListingThreads - 1 && folders.size() > 1; ++t) {
+        helpers[started] = CreateThread(nullptr, 0, ListFolders, &listing, 0, nullptr);
+        if (helpers[started] != nullptr) {
+            ++started;
+        }
+    }
+    ListFolders(&listing);
+    if (started > 0) {
+        WaitForMultipleObjects(started, helpers, TRUE, INFINITE);
+    }
+    for (DWORD t = 0; t < started; ++t) {
+        CloseHandle(helpers[t]);
     }
 
     quick->Stamps.assign(entries.size(), FileStamp());
@@ -255,19 +297,6 @@ bool StampOf(const char* path, FileStamp* stamp) {
     return got;
 }
 
-bool SameEntries(const std::vector<CheckRecordEntry>& a, const std::vector<CheckRecordEntry>& b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (a[i].Path != b[i].Path || a[i].Crc != b[i].Crc ||
-            memcmp(&a[i].Stamp, &b[i].Stamp, sizeof a[i].Stamp) != 0) {
-            return false;
-        }
-    }
-    return true;
-}
-
 void Save(QuickCheck* quick) {
     SaveRecord(&quick->Record); // failing, the record on disk stays as true as it was
     quick->Unsaved = false;
@@ -298,51 +327,64 @@ void StartQuickCheck(const std::vector<ManifestEntry>& entries, QuickCheck* quic
 
     ListEntries(entries, quick);
 
+    // The record lists the files in the order of the manifest it was made from, which is
+    // usually this one: an entry is looked for at its own place first.
+    const std::vector<CheckRecordEntry>& previous = quick->Previous.Entries;
     std::unordered_map<std::string_view, const CheckRecordEntry*> recorded;
-    recorded.reserve(quick->Previous.Entries.size());
-    for (const CheckRecordEntry& entry : quick->Previous.Entries) {
-        recorded.emplace(entry.Path, &entry);
-    }
     const uint64_t racyTicks = static_cast<uint64_t>(g_UpdateTimings.RacyWindowMs) * 10000;
     quick->Verdicts.assign(entries.size(), QuickVerdict::Read);
     quick->Recorded.assign(entries.size(), nullptr);
     for (size_t i = 0; i < entries.size(); ++i) {
-        auto found = recorded.find(entries[i].Path);
-        if (found == recorded.end()) {
+        const CheckRecordEntry* found = nullptr;
+        if (i < previous.size() && previous[i].Path == entries[i].Path) {
+            found = &previous[i];
+        } else {
+            if (recorded.empty()) {
+                recorded.reserve(previous.size());
+                for (const CheckRecordEntry& entry : previous) {
+                    recorded.emplace(entry.Path, &entry); // a path twice: the first counts
+                }
+            }
+            auto at = recorded.find(entries[i].Path);
+            found = at != recorded.end() ? at->second : nullptr;
+        }
+        if (found == nullptr) {
             continue;
         }
-        quick->Recorded[i] = found->second;
-        quick->Verdicts[i] =
-            JudgeUnopened(found->second, quick->Listed[i] ? &quick->Stamps[i] : nullptr,
-                          entries[i].Crc, quick->Previous.WrittenTime, racyTicks);
+        quick->Recorded[i] = found;
+        quick->Verdicts[i] = JudgeUnopened(found, quick->Listed[i] ? &quick->Stamps[i] : nullptr,
+                                           entries[i].Crc, quick->Previous.WrittenTime, racyTicks);
     }
 }
 
 void RecordCheckPhase(const std::vector<ManifestEntry>& entries, const std::vector<FileRead>& reads,
                       QuickCheck* quick) {
     CheckRecord& record = quick->Record;
+    quick->RecordPaths.clear();
+    // Nothing read and every entry vouched for by the record at its own place: the record
+    // on disk already says all of this, and writing it would cost more than the check did.
+    bool unchanged = !quick->FullCheck && entries.size() == quick->Previous.Entries.size();
+    for (size_t i = 0; i < entries.size() && unchanged; ++i) {
+        unchanged = quick->Verdicts[i] != QuickVerdict::Read &&
+                    quick->Recorded[i] == &quick->Previous.Entries[i];
+    }
+    if (unchanged) {
+        record = std::move(quick->Previous);
+        return;
+    }
     record.Build = quick->Build;
     record.FullCheckTime = quick->FullCheck ? quick->StartTime : quick->Previous.FullCheckTime;
     record.Entries.clear();
     record.Entries.reserve(entries.size());
-    quick->RecordPaths.clear();
-    bool anyRead = quick->FullCheck;
     for (size_t i = 0; i < entries.size(); ++i) {
         if (quick->Verdicts[i] != QuickVerdict::Read) {
             record.Entries.push_back(*quick->Recorded[i]); // its stamp was just listed again
-            continue;
-        }
-        anyRead = true;
-        if (reads[i].Opened && quick->Listed[i]) {
+        } else if (reads[i].Opened && quick->Listed[i]) {
             record.Entries.push_back(
                 CheckRecordEntry{entries[i].Path, quick->Stamps[i], reads[i].Crc});
         }
     }
-    // Nothing read and nothing new: the record on disk already says all of this, and
-    // writing it costs more than the check did.
-    if (anyRead || !SameEntries(record.Entries, quick->Previous.Entries)) {
-        Save(quick);
-    }
+    Save(quick);
 }
 
 void RecordDownload(const ManifestEntry& entry, QuickCheck* quick) {
