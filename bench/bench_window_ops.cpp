@@ -17,5 +17,6 @@ void SetProgress(int position) {
 void EnableConnect(bool) {}
 void EnableRegister(bool) {}
 void RequestClose() {}
+void ResetWindowOps() {}
 void ApplyPendingWindowOps() {}
 void ApplyDeferredWindowOps() {}

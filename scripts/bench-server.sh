@@ -2,7 +2,9 @@
 # Benchmark (not a test): qelt-server and nginx side by side in one run, serving the same
 # tree on loopback. wrk measures requests/s and p99 latency for GET /launcher/status and a
 # 64 KiB patch file, MB/s for a 1 GiB file; a Python client holds 2,000 idle connections
-# while the peak RSS is read and a fresh request is timed; wrk posts registrations.
+# while the peak RSS is read and a fresh request is timed; wrk posts registrations; last,
+# 10,050 connections trickle from one address while clients at it and at another are timed
+# (scripts/bench-trickle.py).
 # Usage: scripts/bench-server.sh [seconds per run, default 10] [rounds, default 3]
 set -u
 cd "$(dirname "$0")/.."
@@ -30,7 +32,9 @@ free_port() { /usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("12
 qport=$(free_port)
 nport=$(free_port)
 
+# All the load comes from 127.0.0.1: no limit per address for this instance.
 build/tools/qelt-server --root "$tree" --port "$qport" --threads 2 --register-limit 0 \
+    --connections-per-address 0 \
     --db "sqlite:$work/qelt.db" >"$work/qelt.log" 2>&1 &
 pids+=($!)
 qpid=$!
@@ -160,3 +164,6 @@ end
 LUA
 echo "qelt POST /launcher/register (wrk -t2 -c8): $(wrk_run "http://127.0.0.1:$qport/launcher/register" -t2 -c8 -s "$work/register.lua" | awk '{printf "p99 %.0f ms", $2}')"
 /usr/bin/python3 -c "import sqlite3,sys; n=sqlite3.connect(sys.argv[1]).execute('select count(*) from accounts').fetchone()[0]; print('accounts committed: %d, %.1f per second' % (n, n / float(sys.argv[2])))" "$work/qelt.db" "$secs"
+
+echo "== 10,050 connections trickling from 127.0.0.1, qelt-server with its default limits =="
+/usr/bin/python3 scripts/bench-trickle.py build/tools/qelt-server 10050 30

@@ -7,7 +7,7 @@ set -u
 src=${1:-"$(dirname "$0")/../src"}
 
 # Bottom to top; the order is written here and nowhere else.
-layers=(base crc32 system ui net update register app)
+layers=(base crc32 crypto system ui net update register app)
 # Built natively as well as with mingw: no Win32 header may reach them.
 platform_free=(base crc32)
 

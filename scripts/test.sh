@@ -130,6 +130,12 @@ if [ "$windows_built" = 1 ] && qelt_xvfb_start; then
         bash tests/tools/pack/pack_test.sh install
     check "qelt-pack package truncated, altered or escaping leaves nothing behind" \
         bash tests/tools/pack/pack_test.sh damaged
+    if [ "$host_built" = 1 ]; then
+        check "signed list: the operator's OpenSSL signatures verify with the launcher's CNG" \
+            bash tests/tools/common/signing_agreement.sh
+    else
+        check "signed list: operator and launcher agree (host build missing)" false
+    fi
     QELT_WINE=$QELT_WINE qelt_server_tests qelt_server_launcher_tests -k launcher --launcher build/windows-x64
     qelt_wineserver_stop
     wineserver_started=0

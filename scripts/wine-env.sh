@@ -35,6 +35,7 @@ qelt_wine_prefix() {
 qelt_wine_fonts() {
     local stamp="$WINEPREFIX/.qelt-fonts-2"
     local links='HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink'
+    qelt_wine_marlett
     [ -f "$stamp" ] && return 0
     "$QELT_WINE" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'Segoe UI' \
         /d 'DejaVu Sans Condensed' /f >/dev/null 2>&1 &&
@@ -43,6 +44,17 @@ qelt_wine_fonts() {
         "$QELT_WINE" reg add "$links" /v 'Liberation Sans Bold' /t REG_MULTI_SZ \
             /d 'DejaVuSans.ttf,DejaVu Sans' /f >/dev/null 2>&1 &&
         touch "$stamp"
+}
+
+# Marlett draws the caption buttons that Wine paints itself here (minimize, maximize,
+# close). Debian's fonts-wine puts it in /usr/share/wine/fonts, but this Wine asks for its
+# own fonts as "<data dir>\../fonts", which its file layer cannot open, so the buttons come
+# out as Marlett's letters "0 1 r" in another font. Wine does read the prefix's Fonts
+# folder: Marlett alone goes there (Wine's Tahoma would change every other text). Checked on
+# every use, so older prefixes get it too.
+qelt_wine_marlett() {
+    local from=/usr/share/wine/fonts/marlett.ttf to="$WINEPREFIX/drive_c/windows/Fonts"
+    [ -f "$to/marlett.ttf" ] || { [ -f "$from" ] && mkdir -p "$to" && cp "$from" "$to/"; }
 }
 
 # Keeps one wineserver alive for a whole run so that each program starts quickly.

@@ -34,6 +34,8 @@ void ReadLauncherConfig(const char* launcherDir, LauncherConfig* config) {
     ReadKey("BackgroundImage", kDefaultBackgroundImage, config->BackgroundImage,
             sizeof config->BackgroundImage, configPath);
     ReadKey("Title", kDefaultTitle, config->Title, sizeof config->Title, configPath);
+    ReadKey("UpdateKey", kDefaultUpdateKey, config->UpdateKey, sizeof config->UpdateKey,
+            configPath);
     char quickCheck[4];
     ReadKey("QuickCheck", "", quickCheck, sizeof quickCheck, configPath);
     config->QuickCheck = strcmp(quickCheck, kQuickCheckOn) == 0;

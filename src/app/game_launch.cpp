@@ -19,7 +19,8 @@ void LaunchGame() {
     PROCESS_INFORMATION process = {};
     // A path that does not fit is refused and fails like a missing program.
     if (gamePath[0] == '\0' || !FormatText(commandLine, sizeof commandLine, "\"%s\"", gamePath) ||
-        !StartProgram(gamePath, commandLine, 0, g_Launcher.LauncherDir, &startup, &process)) {
+        !StartProgram(gamePath, commandLine, 0, g_Launcher.LauncherDir, &startup, &process,
+                      StartWaitsOut::SharingViolation)) {
         char shown[kPathCapacity + sizeof g_Launcher.Config.GameExecutable];
         FormatText(shown, sizeof shown, "%s\\%s", g_Launcher.LauncherDir,
                    g_Launcher.Config.GameExecutable);

@@ -5,9 +5,10 @@
 #include <commctrl.h>
 
 #include "app/game_launch.h"
+#include "app/update_worker_start.h"
 #include "register/register_window.h"
 #include "system/launcher_state.h"
-#include "ui/draw.h"
+#include "ui/draw_style.h"
 #include "ui/draw_win.h"
 #include "ui/layout_win.h"
 #include "ui/window_ops.h"
@@ -39,6 +40,7 @@ void SetControlFont(HWND control, HFONT font) {
 LRESULT OnCreate(HWND window, const CREATESTRUCTA* create) {
     HINSTANCE instance = create->hInstance;
     g_Launcher.MainWindowHandle = window;
+    ResetWindowOps();
 
     g_Launcher.StatusLine = CreateControl(window, instance, "STATIC", "", kStatusLineStyle,
                                           kStatusLineRect, kStatusLineId);

@@ -13,6 +13,7 @@
 #include "crc32/crc32.h"
 #include "register/register_window.h"
 #include "system/launcher_state.h"
+#include "update/update_rules.h"
 
 namespace {
 

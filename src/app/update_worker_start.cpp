@@ -1,6 +1,5 @@
-// Starting the update worker, behind the window-operation seam so that test programs which
-// create the main window do not get a real worker changing it under them.
-#include "ui/window_ops.h"
+// Starting the update worker: the real thread, which test programs replace.
+#include "app/update_worker_start.h"
 
 #include <windows.h>
 

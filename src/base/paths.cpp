@@ -24,10 +24,6 @@ bool SplitModulePath(const char* modulePath, char* dir, size_t dirCap, char* nam
     return true;
 }
 
-bool CommandLineHasUpdated(const char* commandLine) {
-    return commandLine != nullptr && strstr(commandLine, "-updated") != nullptr;
-}
-
 void ToBackslashes(char* path) {
     for (; *path; ++path) {
         if (*path == '/') {
@@ -36,7 +32,7 @@ void ToBackslashes(char* path) {
     }
 }
 
-bool LocalPathOf(const char* dir, const char* manifestPath, char* out, size_t cap) {
+bool LocalPathOf(char* out, size_t cap, const char* dir, const char* manifestPath) {
     if (!JoinPath(out, cap, dir, manifestPath)) {
         return false;
     }

@@ -14,12 +14,9 @@ bool JoinPath(char* out, size_t cap, const char* dir, const char* name);
 // folder and the whole text as the name.
 bool SplitModulePath(const char* modulePath, char* dir, size_t dirCap, char* name, size_t nameCap);
 
-// True when the command line holds "-updated" anywhere (case-sensitive, no word bounds).
-bool CommandLineHasUpdated(const char* commandLine);
-
 // Turns every '/' into '\' in place.
 void ToBackslashes(char* path);
 
-// "<dir>\<manifestPath>" with every '/' turned into '\'; false, out empty, when it does
-// not fit.
-bool LocalPathOf(const char* dir, const char* manifestPath, char* out, size_t cap);
+// Writes "<dir>\<manifestPath>" into out with every '/' turned into '\'. Returns false,
+// leaving out empty, when it does not fit.
+bool LocalPathOf(char* out, size_t cap, const char* dir, const char* manifestPath);

@@ -10,7 +10,7 @@
 #include "register/registration_form.h"
 #include "register/registration_form_win.h"
 #include "system/launcher_state.h"
-#include "ui/draw.h"
+#include "ui/draw_style.h"
 #include "ui/draw_win.h"
 #include "ui/layout_win.h"
 #include "ui/register_layout.h"

@@ -45,6 +45,16 @@ bool IsUnreserved(unsigned char b) {
            b == '.' || b == '_' || b == '~';
 }
 
+const std::u16string& TextOfRow(const RegistrationInput& input, int row) {
+    switch (row) {
+    case kFieldAccount: return input.Account;
+    case kFieldPassword: return input.Password;
+    case kFieldRepeat: return input.Repeat;
+    case kFieldEmail:
+    default: return input.Email; // the table has no other rows
+    }
+}
+
 } // namespace
 
 const char16_t* CheckRegistration(const RegistrationInput& input, bool updateUrlEmpty) {
@@ -101,8 +111,10 @@ void AppendFormField(std::string& body, const char* name, const char16_t* value)
 
 std::string BuildRegistrationBody(const RegistrationInput& input) {
     std::string body;
-    AppendFormField(body, "account", input.Account.c_str());
-    AppendFormField(body, "password", input.Password.c_str());
-    AppendFormField(body, "email", input.Email.c_str());
+    for (int row = 0; row < kRegisterFieldCount; ++row) {
+        if (kRegisterFields[row].FormKey != nullptr) {
+            AppendFormField(body, kRegisterFields[row].FormKey, TextOfRow(input, row).c_str());
+        }
+    }
     return body;
 }

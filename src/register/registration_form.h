@@ -8,6 +8,7 @@
 
 // One row of the registration form: label, control id, length limit, extra edit style,
 // read capacity in UTF-16 units (terminator included) and the form key (null: not sent).
+// The launcher builds the form body from these keys and the server reads it by them.
 struct RegisterField {
     const char16_t* Label;
     int ControlId;
@@ -41,5 +42,6 @@ const char16_t* CheckRegistration(const RegistrationInput& input, bool updateUrl
 // with every byte outside A-Z a-z 0-9 - . _ ~ written as %XX in upper-case hex.
 void AppendFormField(std::string& body, const char* name, const char16_t* value);
 
-// "account=A&password=P&email=E"; the repeated password is never sent.
+// "account=A&password=P&email=E": every row with a form key, in table order; the repeated
+// password has none and is never sent.
 std::string BuildRegistrationBody(const RegistrationInput& input);

@@ -1,5 +1,5 @@
-// The settings of Launcher.ini: five fixed-capacity strings in the system code page, and
-// one switch.
+// The settings of Launcher.ini: fixed-capacity strings in the system code page, and one
+// switch.
 #pragma once
 
 struct LauncherConfig {
@@ -8,6 +8,9 @@ struct LauncherConfig {
     char UpdateUrl[256];
     char BackgroundImage[128];
     char Title[64];
+    // The operator's public key: 128 hexadecimal digits. One byte more than that, so that
+    // an overlong value is cut to one the key's parser refuses, never to another key.
+    char UpdateKey[130];
     // Trust what the record says of files unchanged since they were verified (size,
     // write time, file ID), instead of reading every file at every start. On only for "1".
     bool QuickCheck;
@@ -20,4 +23,5 @@ constexpr char kDefaultGameExecutable[] = "main.exe";
 constexpr char kDefaultUpdateUrl[] = "";
 constexpr char kDefaultBackgroundImage[] = "launcher_bg.png";
 constexpr char kDefaultTitle[] = "ZORVAND";
+constexpr char kDefaultUpdateKey[] = "";
 constexpr char kQuickCheckOn[] = "1";

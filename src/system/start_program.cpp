@@ -4,20 +4,26 @@
 
 StartRetry g_StartRetry;
 
+void SleepBetweenStarts(DWORD ms) {
+    Sleep(ms);
+}
+
 bool StartProgram(const char* applicationName, char* commandLine, DWORD creationFlags,
-                  const char* currentDirectory, STARTUPINFOA* startup,
-                  PROCESS_INFORMATION* process) {
+                  const char* currentDirectory, STARTUPINFOA* startup, PROCESS_INFORMATION* process,
+                  StartWaitsOut waitsOut) {
     for (int attempt = 1;; ++attempt) {
         if (CreateProcessA(applicationName, commandLine, nullptr, nullptr, FALSE, creationFlags,
                            nullptr, currentDirectory, startup, process)) {
             return true;
         }
         const DWORD error = GetLastError();
-        if ((error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) ||
-            attempt >= g_StartRetry.Attempts) {
+        const bool passing = error == ERROR_SHARING_VIOLATION ||
+                             (error == ERROR_ACCESS_DENIED &&
+                              waitsOut == StartWaitsOut::SharingViolationOrAccessDenied);
+        if (!passing || attempt >= g_StartRetry.Attempts) {
             SetLastError(error);
             return false;
         }
-        Sleep(g_StartRetry.DelayMs);
+        g_StartRetry.Wait(g_StartRetry.DelayMs);
     }
 }

@@ -4,7 +4,7 @@
 #include <gdiplus.h>
 
 #include "system/launcher_state.h"
-#include "ui/draw.h"
+#include "ui/draw_style.h"
 #include "ui/layout_win.h"
 
 namespace {

@@ -8,7 +8,8 @@
 #include <cstdint>
 
 // A rounded rectangle over rect, filled with a vertical gradient from top to bottom and
-// outlined one pixel wide; colours are 0xAARRGGBB. GDI+ must have been started.
+// outlined one pixel wide; colours are 0xAARRGGBB. Without GDI+ (not started, or not
+// available) it is drawn flat in the bottom colour with GDI's rounding instead.
 void DrawRoundPanel(HDC dc, const RECT& rect, float radius, uint32_t top, uint32_t bottom,
                     uint32_t border);
 

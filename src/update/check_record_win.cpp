@@ -232,8 +232,8 @@ void ListEntries(const std::vector<ManifestEntry>& entries, QuickCheck* quick) {
                 folders.emplace_back();
                 // "<LauncherDir>\<dir>" less its last separator: the folder itself. Left
                 // empty when it does not fit, so that nothing in it is listed.
-                if (LocalPathOf(g_Launcher.LauncherDir, placed.first->first.c_str(), localPath,
-                                sizeof localPath)) {
+                if (LocalPathOf(localPath, sizeof localPath, g_Launcher.LauncherDir,
+                                placed.first->first.c_str())) {
                     folders.back().Path.assign(localPath, strlen(localPath) - 1);
                 }
             }
@@ -390,7 +390,7 @@ void RecordCheckPhase(const std::vector<ManifestEntry>& entries, const std::vect
 void RecordDownload(const ManifestEntry& entry, QuickCheck* quick) {
     char localPath[kPathCapacity];
     FileStamp stamp;
-    if (!LocalPathOf(g_Launcher.LauncherDir, entry.Path.c_str(), localPath, sizeof localPath) ||
+    if (!LocalPathOf(localPath, sizeof localPath, g_Launcher.LauncherDir, entry.Path.c_str()) ||
         !StampOf(localPath, &stamp)) {
         return; // the entry's old stamp no longer matches the file, so it will be read
     }

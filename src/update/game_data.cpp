@@ -2,6 +2,8 @@
 // self-extracting archive into the launcher's folder, wait with a budget, delete it.
 #include "update/game_data.h"
 
+#include <windows.h>
+
 #include "base/paths.h"
 #include "base/text.h"
 #include "net/atomic_write.h"
@@ -21,6 +23,16 @@ bool GameExecutablePresent() {
            GetFileAttributesA(gamePath) != INVALID_FILE_ATTRIBUTES;
 }
 
+// EnumWindows callback: hides every top-level window of the process id in processId.
+BOOL CALLBACK HideProcessWindows(HWND window, LPARAM processId) {
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == static_cast<DWORD>(processId)) {
+        ShowWindow(window, SW_HIDE);
+    }
+    return TRUE;
+}
+
 // Waits for the extractor, hiding its windows every round. False when the budget ran out.
 bool WaitForExtractor(const PROCESS_INFORMATION& process) {
     for (DWORD elapsed = 0;;) {
@@ -37,15 +49,6 @@ bool WaitForExtractor(const PROCESS_INFORMATION& process) {
 }
 
 } // namespace
-
-BOOL CALLBACK HideProcessWindows(HWND window, LPARAM processId) {
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    if (owner == static_cast<DWORD>(processId)) {
-        ShowWindow(window, SW_HIDE);
-    }
-    return TRUE;
-}
 
 bool EnsureGameData() {
     if (GameExecutablePresent()) {
@@ -83,7 +86,7 @@ bool EnsureGameData() {
     if (!FormatText(commandLine, sizeof commandLine, "\"%s\" -o\"%s\" -y", packagePath,
                     g_Launcher.LauncherDir) ||
         !StartProgram(nullptr, commandLine, CREATE_NO_WINDOW, g_Launcher.LauncherDir, &startup,
-                      &process)) {
+                      &process, StartWaitsOut::SharingViolationOrAccessDenied)) {
         SetStatus(kTextGameDataStartFailed);
         DeleteFileA(packagePath);
         return false;

@@ -1,11 +1,6 @@
 // First-run install: fetch and unpack the game data package when the game is missing.
 #pragma once
 
-#include <windows.h>
-
 // True when the game executable exists (already, or after a successful extraction);
 // false after showing why it could not be installed.
 bool EnsureGameData();
-
-// EnumWindows callback: hides every top-level window of the process id in lParam.
-BOOL CALLBACK HideProcessWindows(HWND window, LPARAM processId);

@@ -22,7 +22,7 @@ namespace {
 FileRead ReadEntry(const ManifestEntry& entry) {
     char localPath[kPathCapacity];
     FileRead read = {false, 0};
-    if (LocalPathOf(g_Launcher.LauncherDir, entry.Path.c_str(), localPath, sizeof localPath)) {
+    if (LocalPathOf(localPath, sizeof localPath, g_Launcher.LauncherDir, entry.Path.c_str())) {
         read.Opened = FileChecksum(localPath, &read.Crc);
     }
     return read;
@@ -195,7 +195,7 @@ PatchResult DownloadOne(const ManifestEntry& entry, int position, int count) {
     }
     char localPath[kPathCapacity];
     bool written =
-        LocalPathOf(g_Launcher.LauncherDir, entry.Path.c_str(), localPath, sizeof localPath);
+        LocalPathOf(localPath, sizeof localPath, g_Launcher.LauncherDir, entry.Path.c_str());
     if (written) {
         CreateFoldersAlong(localPath);
         written = WriteFileAtomic(localPath, body);

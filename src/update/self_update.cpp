@@ -12,7 +12,9 @@
 #include "net/atomic_write.h"
 #include "net/http_request.h"
 #include "system/launcher_state.h"
+#include "system/start_program.h"
 #include "ui/window_ops.h"
+#include "update/update_rules.h"
 #include "update/update_texts.h"
 
 namespace {
@@ -22,14 +24,16 @@ constexpr size_t kLongestSuffix = 10;
 
 bool StartRestartedLauncher() {
     char commandLine[kPathCapacity + 16];
-    if (!FormatText(commandLine, sizeof commandLine, "\"%s\" -updated", g_Launcher.LauncherPath)) {
+    if (!FormatText(commandLine, sizeof commandLine, "\"%s\" %s", g_Launcher.LauncherPath,
+                    kUpdatedWord)) {
         return false;
     }
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, 0, nullptr,
-                        g_Launcher.LauncherDir, &startup, &process)) {
+    // The build was moved into place a moment ago: a virus scanner may still hold it.
+    if (!StartProgram(nullptr, commandLine, 0, g_Launcher.LauncherDir, &startup, &process,
+                      StartWaitsOut::SharingViolationOrAccessDenied)) {
         return false;
     }
     CloseHandle(process.hThread);

@@ -4,6 +4,10 @@
 #include <cstdint>
 #include <cstring>
 
+bool CommandLineHasUpdated(const char* commandLine) {
+    return commandLine != nullptr && strstr(commandLine, kUpdatedWord) != nullptr;
+}
+
 int CheckPhaseProgress(size_t index, size_t count) {
     if (count == 0) {
         return 0;

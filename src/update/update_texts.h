@@ -10,6 +10,8 @@ constexpr char kTextUpdateServerUnreachable[] =
 constexpr char kTextClientUpToDate[] = "Client da moi nhat";
 constexpr char kFormatUpdatedFiles[] = "Da cap nhat %d file";
 constexpr char kTextUpdateCouldNotRun[] = "Khong chay duoc cap nhat - dung file hien tai";
+// With UpdateKey: no list, a bad or missing signature, another key, an older sequence.
+constexpr char kTextUnsignedUpdate[] = "Cap nhat khong co chu ky hop le - dung file hien tai";
 
 // Patch loop
 constexpr char kFormatCheckingFile[] = "Dang kiem tra %s (%d/%d)";

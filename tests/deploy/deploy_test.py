@@ -21,11 +21,11 @@ import sys
 import tempfile
 import threading
 import time
-import traceback
 import urllib.parse
-from xml.sax.saxutils import quoteattr
 
 import nacl.pwhash
+
+from case_results import Failure, check, run_case, write_results
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 TOOLS = os.path.join(ROOT, "build", "tools")
@@ -36,15 +36,6 @@ PASSWORD = "s3cret!x"  # the one the Wine test types
 
 def windows_path(path):
     return "Z:" + path.replace("/", "\\")
-
-
-class Failure(Exception):
-    pass
-
-
-def check(condition, message):
-    if not condition:
-        raise Failure(message)
 
 
 # Every client gets its own loopback address (all of 127/8 is loopback on Linux), as
@@ -362,21 +353,6 @@ CASES = [
 ]
 
 
-def write_results(path, results):
-    with open(path, "w") as f:
-        f.write('<?xml version="1.0" encoding="UTF-8"?>\n')
-        failures = sum(1 for _, message in results if message is not None)
-        f.write(f'<testsuites tests="{len(results)}" failures="{failures}">\n'
-                f'<testsuite name="Deploy" tests="{len(results)}" failures="{failures}">\n')
-        for name, message in results:
-            if message is None:
-                f.write(f'<testcase name="{name}" classname="Deploy" />\n')
-            else:
-                f.write(f'<testcase name="{name}" classname="Deploy">\n'
-                        f'<failure message={quoteattr(message)} />\n</testcase>\n')
-        f.write("</testsuite>\n</testsuites>\n")
-
-
 def main():
     results_dir = os.path.abspath(sys.argv[1])
     os.makedirs(results_dir, exist_ok=True)
@@ -401,22 +377,14 @@ def main():
             except Failure as e:
                 results.append(("StackComesUp", str(e)))
             for case in CASES if stack else []:
-                name = "".join(w.capitalize() for w in case.__name__.split("_"))
-                try:
-                    case(stack, ctx)
-                    results.append((name, None))
-                    print(f"[  PASSED  ] Deploy.{name}")
-                except Exception as e:  # one broken case must not hide the others
-                    message = str(e) if isinstance(e, Failure) else traceback.format_exc()
-                    results.append((name, message))
-                    print(f"[  FAILED  ] Deploy.{name}: {message}")
+                run_case("Deploy", case, (stack, ctx), results)
     finally:
         if stack:
             stack.stop()
         if rogue:
             rogue.stop()
         subprocess.run(["rm", "-rf", work])
-        write_results(os.path.join(results_dir, "deploy.xml"), results)
+        write_results(os.path.join(results_dir, "deploy.xml"), "Deploy", results)
     return 0 if all(message is None for _, message in results) else 1
 
 

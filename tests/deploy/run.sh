@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The scaled deployment's tests (tests/deploy/deploy_test.py) with what they need around
+# The nginx template on its own (tests/deploy/nginx_test.py: nginx and one qelt-server),
+# then the scaled deployment's tests (tests/deploy/deploy_test.py) with what they need around
 # them: the built tools and Wine programs, PostgreSQL and nginx, and a Wine prefix of their
 # own (build/deploy/wineprefix), so that the test authority is trusted nowhere else.
 # Results land in build/deploy/test-results. Without PostgreSQL or nginx the tests are
@@ -30,6 +31,9 @@ for built in build/tools/qelt-server build/tools/qelt-publish build/windows-x64/
     [ -f "$built" ] || { echo "FAILED: $built is not built"; exit 1; }
 done
 
+/usr/bin/python3 tests/deploy/nginx_test.py "$results"
+nginx_status=$?
+
 export QELT_WINEPREFIX=$root/build/deploy/wineprefix
 source scripts/wine-env.sh
 source scripts/xvfb.sh
@@ -42,4 +46,5 @@ export QELT_WINE
 status=$?
 qelt_wineserver_stop
 qelt_xvfb_stop
+[ "$status" -eq 0 ] && status=$nginx_status
 exit $status

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include "app/update_worker_start.h"
 #include "ui/window_ops.h"
 
 namespace {
@@ -20,14 +21,19 @@ Recorder& TheRecorder() {
 
 void Record(WindowOp op, const char* text, int value) {
     Recorder& r = TheRecorder();
+    const RecordedOp recorded{op, text ? text : "", value};
     EnterCriticalSection(&r.lock);
-    r.ops.push_back(RecordedOp{op, text ? text : "", value});
+    r.ops.push_back(recorded);
     LeaveCriticalSection(&r.lock);
+    if (g_OnRecorded) {
+        g_OnRecorded(recorded);
+    }
 }
 
 } // namespace
 
 bool g_WorkerStartSucceeds = true;
+std::function<void(const RecordedOp&)> g_OnRecorded;
 
 void SetStatus(const char* text) {
     Record(WindowOp::Status, text, 0);
@@ -45,6 +51,7 @@ void RequestClose() {
     Record(WindowOp::Close, nullptr, 0);
 }
 // Every call is recorded at once, so nothing waits for the main thread.
+void ResetWindowOps() {}
 void ApplyPendingWindowOps() {}
 void ApplyDeferredWindowOps() {}
 // No worker: a test that creates the main window owns every change of the window.

@@ -2,6 +2,7 @@
 // position, button call and close request, in order.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,11 @@ struct RecordedOp {
 // What the recorder's StartUpdateWorker answers (it never starts a thread); true unless a
 // test sets it.
 extern bool g_WorkerStartSucceeds;
+
+// Called with each call as it is recorded, on the calling thread and outside the
+// recorder's lock, so that a test can act at a chosen moment of a run or hold the caller
+// there. Set it only while no other thread makes calls; empty by default.
+extern std::function<void(const RecordedOp&)> g_OnRecorded;
 
 std::vector<RecordedOp> RecordedOps();
 void ClearRecordedOps();

@@ -102,3 +102,35 @@ std::string ProgramDir() {
     std::string s(path, n);
     return s.substr(0, s.find_last_of('\\'));
 }
+
+HANDLE HoldExclusively(const std::string& path) {
+    return CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+namespace {
+
+struct Release {
+    HANDLE File;
+    DWORD DelayMs;
+};
+
+DWORD WINAPI ReleaseLater(void* param) {
+    const Release release = *static_cast<Release*>(param);
+    delete static_cast<Release*>(param);
+    Sleep(release.DelayMs);
+    CloseHandle(release.File);
+    return 0;
+}
+
+} // namespace
+
+HANDLE LetGoLater(HANDLE file, DWORD delayMs) {
+    Release* release = new Release{file, delayMs};
+    HANDLE thread = CreateThread(nullptr, 0, ReleaseLater, release, 0, nullptr);
+    if (thread == nullptr) {
+        delete release;
+        CloseHandle(file);
+    }
+    return thread;
+}

@@ -1,6 +1,8 @@
 // File helpers for the Win32 test programs: scratch folders, whole-file read and write.
 #pragma once
 
+#include <windows.h>
+
 #include <string>
 #include <vector>
 
@@ -16,6 +18,13 @@ bool FileExists(const std::string& path);
 
 // Names in a folder, sorted, without "." and "..".
 std::vector<std::string> ListFolder(const std::string& dir);
+
+// Opens an existing file with no sharing, as a virus scanner may hold a program written a
+// moment ago: until it is let go nobody else can open the file, nor start it.
+HANDLE HoldExclusively(const std::string& path);
+// Closes file after delayMs on a thread of its own; returns that thread, null when it
+// could not start (the file is then closed at once).
+HANDLE LetGoLater(HANDLE file, DWORD delayMs);
 
 // Folder of the running test program.
 std::string ProgramDir();

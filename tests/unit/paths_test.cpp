@@ -45,16 +45,6 @@ TEST(SplitModulePath, LongFileNameCutTo63) {
     EXPECT_EQ(std::string(name), file.substr(0, 63));
 }
 
-TEST(CommandLineHasUpdated, SubstringCaseSensitive) {
-    EXPECT_TRUE(CommandLineHasUpdated("-updated"));
-    EXPECT_TRUE(CommandLineHasUpdated("foo --updatedness bar"));
-    EXPECT_TRUE(CommandLineHasUpdated("x-updatedx"));
-    EXPECT_FALSE(CommandLineHasUpdated("-UPDATED"));
-    EXPECT_FALSE(CommandLineHasUpdated("-update"));
-    EXPECT_FALSE(CommandLineHasUpdated(""));
-    EXPECT_FALSE(CommandLineHasUpdated(nullptr));
-}
-
 TEST(ToBackslashes, TurnsEverySlash) {
     char path[] = "C:\\G\\data/new/x.bmd";
     ToBackslashes(path);

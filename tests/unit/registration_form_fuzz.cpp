@@ -4,6 +4,7 @@
 // body holds only unreserved bytes, "%XX", "&" and "="; a standard form decoder gives back
 // each value's UTF-8 exactly; UTF-8 back to UTF-16 returns the value, with each lone
 // surrogate as U+FFFD; and arbitrary bytes decode to well-formed UTF-16.
+#include "base/hex_digit.h"
 #include "base/utf.h"
 #include "register/registration_form.h"
 
@@ -19,19 +20,6 @@ void Require(bool condition) {
     if (!condition) {
         abort();
     }
-}
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    return -1;
 }
 
 // application/x-www-form-urlencoded parsing as browsers and servers do it: "&"-separated

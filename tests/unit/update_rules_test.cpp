@@ -1,4 +1,4 @@
-// Progress positions of the check phase and the status answer.
+// The restart word, progress positions of the check phase and the status answer.
 #include "update/update_rules.h"
 
 #include <gtest/gtest.h>
@@ -7,6 +7,16 @@
 #include <vector>
 
 namespace {
+
+TEST(CommandLineHasUpdated, SubstringCaseSensitive) {
+    EXPECT_TRUE(CommandLineHasUpdated("-updated"));
+    EXPECT_TRUE(CommandLineHasUpdated("foo --updatedness bar"));
+    EXPECT_TRUE(CommandLineHasUpdated("x-updatedx"));
+    EXPECT_FALSE(CommandLineHasUpdated("-UPDATED"));
+    EXPECT_FALSE(CommandLineHasUpdated("-update"));
+    EXPECT_FALSE(CommandLineHasUpdated(""));
+    EXPECT_FALSE(CommandLineHasUpdated(nullptr));
+}
 
 TEST(CheckPhaseProgress, RoundsDownAndEndsAt100) {
     std::vector<int> three;

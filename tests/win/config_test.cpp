@@ -8,6 +8,7 @@
 #include <string>
 
 #include "test_files.h"
+#include "update/signed_list.h"
 
 namespace {
 
@@ -35,6 +36,7 @@ void ExpectDefaults(const LauncherConfig& c) {
     EXPECT_STREQ(c.UpdateUrl, "");
     EXPECT_STREQ(c.BackgroundImage, "launcher_bg.png");
     EXPECT_STREQ(c.Title, "ZORVAND");
+    EXPECT_STREQ(c.UpdateKey, "");
 }
 
 TEST_F(ConfigTest, MissingFileGivesDefaults) {
@@ -48,12 +50,14 @@ TEST_F(ConfigTest, MissingSectionGivesDefaults) {
 TEST_F(ConfigTest, AllKeysRead) {
     LauncherConfig c = Read("[Launcher]\r\nLauncherName=My Launcher\r\nGameExecutable=game.exe\r\n"
                             "UpdateUrl=http://127.0.0.1:8080\r\nBackgroundImage=bg.jpg\r\n"
-                            "Title=MU ONLINE\r\n");
+                            "Title=MU ONLINE\r\nUpdateKey=" +
+                            std::string(128, 'e') + "\r\n");
     EXPECT_STREQ(c.LauncherName, "My Launcher");
     EXPECT_STREQ(c.GameExecutable, "game.exe");
     EXPECT_STREQ(c.UpdateUrl, "http://127.0.0.1:8080");
     EXPECT_STREQ(c.BackgroundImage, "bg.jpg");
     EXPECT_STREQ(c.Title, "MU ONLINE");
+    EXPECT_EQ(std::string(c.UpdateKey), std::string(128, 'e'));
 }
 
 TEST_F(ConfigTest, PresentButEmptyKeyIsEmptyNotDefault) {
@@ -80,10 +84,15 @@ TEST_F(ConfigTest, OverlongValuesCutToCapacityMinusOne) {
     const std::string name40(40, 'N');
     const std::string url300(300, 'u');
     LauncherConfig c = Read("[Launcher]\r\nLauncherName=" + name40 + "\r\nUpdateUrl=" + url300 +
-                            "\r\nTitle=" + std::string(80, 'T') + "\r\n");
+                            "\r\nTitle=" + std::string(80, 'T') +
+                            "\r\nUpdateKey=" + std::string(200, 'a') + "\r\n");
     EXPECT_EQ(std::string(c.LauncherName), std::string(31, 'N'));
     EXPECT_EQ(std::string(c.UpdateUrl), std::string(255, 'u'));
     EXPECT_EQ(std::string(c.Title), std::string(63, 'T'));
+    // A key with a digit too many is cut to one the key's parser still refuses.
+    EXPECT_EQ(std::string(c.UpdateKey), std::string(129, 'a'));
+    unsigned char key[kUpdateKeySize];
+    EXPECT_FALSE(ParseUpdateKey(c.UpdateKey, key));
 }
 
 TEST_F(ConfigTest, QuickCheckOnlyForOne) {

@@ -13,7 +13,7 @@
 #include "app/startup.h"
 #include "canvas.h"
 #include "system/launcher_state.h"
-#include "ui/draw.h"
+#include "ui/draw_style.h"
 #include "window_environment.h"
 
 namespace {

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "system/launcher_state.h"
+#include "system/start_program.h"
 #include "test_files.h"
 #include "update/update_worker.h"
 #include "update_fixture.h"
@@ -54,6 +55,29 @@ TEST_F(SelfUpdateTest, SwapsAndRestartsWithUpdatedWord) {
     EXPECT_EQ(ops.back(), "close");
     // The request uses the local letter case of the file name.
     EXPECT_EQ(Paths(), (Lines{"/launcher/manifest.txt", "/patch/Launcher.exe"}));
+}
+
+// The build moved into place a moment ago is held open for a while, as a virus scanner
+// holds a new program: the restart waits it out instead of asking for a restart by hand.
+TEST_F(SelfUpdateTest, BuildHeldForAMomentStillRestarts) {
+    server_.SetBody("/patch/Launcher.exe", newBuild_);
+    g_StartRetry.Attempts = 100;
+    g_StartRetry.DelayMs = 50;
+    HANDLE releaser = nullptr;
+    g_OnRecorded = [&](const RecordedOp& op) {
+        if (op.Text == "Da cap nhat launcher - dang khoi dong lai...") {
+            HANDLE held = HoldExclusively(Path("Launcher.exe"));
+            ASSERT_NE(held, INVALID_HANDLE_VALUE);
+            releaser = LetGoLater(held, 300);
+        }
+    };
+    EXPECT_TRUE(SelfUpdateLauncher(BufferChecksumOf(newBuild_)));
+    g_OnRecorded = nullptr;
+    ASSERT_NE(releaser, nullptr);
+    WaitForSingleObject(releaser, INFINITE);
+    CloseHandle(releaser);
+    EXPECT_EQ(Ops().back(), "close");
+    EXPECT_EQ(WaitForRestartRecord(), "\"" + Path("Launcher.exe") + "\" -updated\n" + dir_ + "\n");
 }
 
 TEST_F(SelfUpdateTest, DamagedBuildChangesNothingAndOtherFilesStillUpdate) {

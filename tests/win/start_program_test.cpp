@@ -16,24 +16,39 @@
 
 namespace {
 
-DWORD WINAPI LetGoLater(void* file) {
-    Sleep(400);
-    CloseHandle(static_cast<HANDLE>(file));
-    return 0;
-}
-
-HANDLE HoldExclusively(const std::string& path) {
-    return CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
-}
-
-bool Start(const std::string& program, const std::string& dir, PROCESS_INFORMATION* process) {
+// The program is named by the command line, and also as the application when
+// applicationName is given (as the game start does).
+bool Start(const std::string& program, const std::string& dir, PROCESS_INFORMATION* process,
+           StartWaitsOut waitsOut, const char* applicationName) {
     std::string quoted = "\"" + program + "\"";
     char commandLine[MAX_PATH + 2];
     snprintf(commandLine, sizeof commandLine, "%s", quoted.c_str());
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
-    return StartProgram(program.c_str(), commandLine, 0, dir.c_str(), &startup, process);
+    return StartProgram(applicationName, commandLine, 0, dir.c_str(), &startup, process, waitsOut);
+}
+
+// Between two attempts of a start: counts the waits and puts the program in the place of
+// the folder of the same name, so that a start that fails for good would pass if it were
+// tried again.
+struct SwapOnWait {
+    std::string Folder;
+    std::string Program;
+    int Waits;
+};
+SwapOnWait g_Swap;
+
+void SwapInsteadOfWaiting(DWORD) {
+    if (g_Swap.Waits++ == 0) {
+        RemoveDirectoryA(g_Swap.Folder.c_str());
+        MoveFileA(g_Swap.Program.c_str(), g_Swap.Folder.c_str());
+    }
+}
+
+void FinishStarted(PROCESS_INFORMATION* process) {
+    EXPECT_EQ(WaitForSingleObject(process->hProcess, 10000), WAIT_OBJECT_0);
+    CloseHandle(process->hThread);
+    CloseHandle(process->hProcess);
 }
 
 TEST(StartProgramTest, StartsOnceTheHeldFileIsLetGoAndGivesUpWithTheReason) {
@@ -49,25 +64,68 @@ TEST(StartProgramTest, StartsOnceTheHeldFileIsLetGoAndGivesUpWithTheReason) {
     // Held for a while: the start waits it out.
     HANDLE held = HoldExclusively(program);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    HANDLE releaser = CreateThread(nullptr, 0, LetGoLater, held, 0, nullptr);
+    HANDLE releaser = LetGoLater(held, 400);
     ASSERT_NE(releaser, nullptr);
     PROCESS_INFORMATION process = {};
-    const bool started = Start(program, dir, &process);
+    const bool started =
+        Start(program, dir, &process, StartWaitsOut::SharingViolation, program.c_str());
     WaitForSingleObject(releaser, INFINITE);
     CloseHandle(releaser);
     ASSERT_TRUE(started) << GetLastError();
-    EXPECT_EQ(WaitForSingleObject(process.hProcess, 10000), WAIT_OBJECT_0);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    FinishStarted(&process);
     EXPECT_TRUE(FileExists(program + ".restarted.txt"));
 
     // Held throughout: the start gives up and leaves the reason.
     held = HoldExclusively(program);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
     g_StartRetry.Attempts = 3;
-    EXPECT_FALSE(Start(program, dir, &process));
+    EXPECT_FALSE(Start(program, dir, &process, StartWaitsOut::SharingViolation, program.c_str()));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
     CloseHandle(held);
+
+    g_StartRetry = StartRetry();
+    RemoveTree(dir);
+}
+
+// Access denied, here from a folder where the program should be, is tried once where only
+// a sharing violation is waited out (the game start on the main thread), and waited out
+// where asked (the worker): there the folder has given way to the program by the next try.
+TEST(StartProgramTest, AccessDeniedIsTriedOnceUnlessItIsToBeWaitedOut) {
+    const std::string dir = MakeScratchDir("start");
+    ASSERT_FALSE(dir.empty());
+    const std::string program = dir + "\\swapped.exe";
+    std::string bytes;
+    ASSERT_TRUE(ReadWholeFile(QELT_FAKE_LAUNCHER_EXE, &bytes));
+    g_StartRetry = StartRetry();
+    g_StartRetry.Wait = SwapInsteadOfWaiting;
+
+    for (StartWaitsOut waitsOut :
+         {StartWaitsOut::SharingViolation, StartWaitsOut::SharingViolationOrAccessDenied}) {
+        const bool waited = waitsOut == StartWaitsOut::SharingViolationOrAccessDenied;
+        ASSERT_TRUE(CreateDirectoryA(program.c_str(), nullptr));
+        ASSERT_TRUE(WriteWholeFile(dir + "\\ready.exe", bytes));
+        g_Swap = SwapOnWait{program, dir + "\\ready.exe", 0};
+        PROCESS_INFORMATION process = {};
+        // By the command line alone: Wine answers a folder named as the application with
+        // ERROR_INVALID_HANDLE, where Windows says access denied either way.
+        const bool started = Start(program, dir, &process, waitsOut, nullptr);
+        const DWORD error = GetLastError();
+        if (started) {
+            FinishStarted(&process);
+        }
+        if (waited) {
+            EXPECT_TRUE(started) << error;
+            EXPECT_EQ(g_Swap.Waits, 1);
+            EXPECT_TRUE(FileExists(program + ".restarted.txt"));
+        } else {
+            EXPECT_FALSE(started);
+            EXPECT_EQ(error, static_cast<DWORD>(ERROR_ACCESS_DENIED));
+            EXPECT_EQ(g_Swap.Waits, 0);
+            EXPECT_TRUE(RemoveDirectoryA(program.c_str())); // still the folder
+        }
+        DeleteFileA(program.c_str());
+        DeleteFileA((program + ".restarted.txt").c_str());
+    }
 
     g_StartRetry = StartRetry();
     RemoveTree(dir);

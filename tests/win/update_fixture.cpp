@@ -8,12 +8,15 @@
 
 #include "crc32/crc32.h"
 #include "system/launcher_state.h"
+#include "system/start_program.h"
 #include "test_files.h"
 #include "update/update_timings.h"
 
 void UpdateTest::SetUp() {
     BuildCrc32Table();
     ClearRecordedOps();
+    g_OnRecorded = nullptr;
+    g_StartRetry = StartRetry();
     g_UpdateTimings = UpdateTimings();
     g_UpdateTimings.OldFileRetryMs = 20;
     dir_ = MakeScratchDir("update");
@@ -30,6 +33,7 @@ void UpdateTest::SetUp() {
 }
 
 void UpdateTest::TearDown() {
+    g_OnRecorded = nullptr;
     server_.Stop();
     RemoveTree(dir_);
 }

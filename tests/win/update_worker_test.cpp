@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <memory>
+
 #include "system/launcher_state.h"
 #include "test_files.h"
 #include "update/check_record.h"
@@ -18,6 +20,18 @@ namespace {
 using Lines = std::vector<std::string>;
 
 class UpdateWorkerTest : public UpdateTest {};
+
+struct CheckRun {
+    std::vector<ManifestEntry> Entries;
+    std::vector<ManifestEntry> Found;
+    PatchResult Result;
+};
+
+DWORD WINAPI RunCheck(void* param) {
+    CheckRun* run = static_cast<CheckRun*>(param);
+    run->Result = RunPatchLoop(run->Entries, &run->Found);
+    return 0;
+}
 
 TEST_F(UpdateWorkerTest, AutoUpdateOffMakesNoRequest) {
     g_Launcher.Config.UpdateUrl[0] = '\0';
@@ -68,7 +82,9 @@ TEST_F(UpdateWorkerTest, AllFilesCurrentDownloadsNothing) {
 // The check phase reads ahead on other threads; what it shows and what it finds must not
 // depend on that. Many more entries than it reads ahead, mixing current, changed, missing,
 // locked and folder entries and a file of many pieces, give texts and positions in
-// manifest order and exactly the changed entries, in manifest order.
+// manifest order and exactly the changed entries, in manifest order. The worker is held at
+// its first text for long enough that the readers run into the read-ahead bound and must
+// be woken by the worker's progress.
 TEST_F(UpdateWorkerTest, CheckPhaseReadAheadKeepsTextsAndFindingsInOrder) {
     constexpr int kCount = 300;
     std::string manifest;
@@ -99,13 +115,31 @@ TEST_F(UpdateWorkerTest, CheckPhaseReadAheadKeepsTextsAndFindingsInOrder) {
             changed.push_back(path);
         }
     }
-    std::vector<ManifestEntry> entries =
-        ParseManifest(manifest.data(), manifest.size(), g_Launcher.LauncherDir);
-    ASSERT_EQ(entries.size(), static_cast<size_t>(kCount));
-    std::vector<ManifestEntry> found;
-    // The first changed file is not on the server, so the run stops at its download.
-    EXPECT_EQ(RunPatchLoop(entries, &found), PatchResult::DownloadFailed);
+    std::unique_ptr<CheckRun> run(new CheckRun{
+        ParseManifest(manifest.data(), manifest.size(), g_Launcher.LauncherDir), {}, {}});
+    ASSERT_EQ(run->Entries.size(), static_cast<size_t>(kCount));
+    bool held = false; // the worker's thread only
+    g_OnRecorded = [&held](const RecordedOp& op) {
+        if (!held && op.Text.rfind("Dang kiem tra f0.bin ", 0) == 0) {
+            held = true;
+            Sleep(500); // two readers check far more than the 64 entries of the bound meanwhile
+        }
+    };
+    // On a thread of its own, so that readers never woken end the test instead of hanging
+    // it; a run that does not end keeps what it uses.
+    HANDLE thread = CreateThread(nullptr, 0, RunCheck, run.get(), 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    const DWORD waited = WaitForSingleObject(thread, 60000);
+    CloseHandle(thread);
     CloseHandle(locked);
+    if (waited != WAIT_OBJECT_0) {
+        run.release();
+        FAIL() << "the check phase did not end";
+    }
+    g_OnRecorded = nullptr;
+    ASSERT_TRUE(held);
+    // The first changed file is not on the server, so the run stops at its download.
+    EXPECT_EQ(run->Result, PatchResult::DownloadFailed);
 
     Lines expected;
     for (int i = 0; i < kCount; ++i) {
@@ -117,7 +151,7 @@ TEST_F(UpdateWorkerTest, CheckPhaseReadAheadKeepsTextsAndFindingsInOrder) {
     ASSERT_GE(ops.size(), expected.size());
     EXPECT_EQ(Lines(ops.begin(), ops.begin() + static_cast<ptrdiff_t>(expected.size())), expected);
     Lines foundPaths;
-    for (const ManifestEntry& entry : found) {
+    for (const ManifestEntry& entry : run->Found) {
         foundPaths.push_back(entry.Path);
     }
     EXPECT_EQ(foundPaths, changed);
@@ -177,7 +211,8 @@ TEST_F(UpdateWorkerTest, TruncatedBodyWritesNothing) {
 
 // Bodies that came with status 200 but are not the manifest's bytes: a stale or foreign
 // file, and a chunked body whose connection closed early (read as complete under Wine).
-// Each ends the run as a failed download and leaves the player's file and folder alone.
+// Each ends the run as a failed download and leaves the player's file and folder alone,
+// and makes no folder for a file in one that does not exist yet.
 TEST_F(UpdateWorkerTest, BodyThatDoesNotMatchTheManifestIsNotWritten) {
     std::string whole(65536, '\0');
     for (size_t i = 0; i < whole.size(); ++i) {
@@ -191,16 +226,19 @@ TEST_F(UpdateWorkerTest, BodyThatDoesNotMatchTheManifestIsNotWritten) {
     cutChunked.CloseAfterBytes = 40000;
     CreateDirectoryA(Path("data").c_str(), nullptr);
     for (const ScriptedResponse& answer : {stale, cutChunked}) {
-        ClearRecordedOps();
-        Put("data\\a.bin", "previous");
-        server_.SetBody("/launcher/manifest.txt", Line("data/a.bin", whole));
-        server_.SetResponse("/patch/data/a.bin", answer);
-        EXPECT_EQ(RunUpdateSequence(), UpdateOutcome::DownloadFailed);
-        EXPECT_TRUE(Get("data\\a.bin") == "previous") << "the player's file was replaced";
-        EXPECT_EQ(ListFolder(Path("data")), (Lines{"a.bin"}));
-        const Lines ops = Ops();
-        EXPECT_EQ(ops.back(), "status:Tai that bai: data/a.bin");
-        EXPECT_EQ(std::count(ops.begin(), ops.end(), "connect:1"), 0);
+        for (const std::string path : {"data/a.bin", "new/deeper/a.bin"}) {
+            ClearRecordedOps();
+            Put("data\\a.bin", "previous");
+            server_.SetBody("/launcher/manifest.txt", Line(path, whole));
+            server_.SetResponse("/patch/" + path, answer);
+            EXPECT_EQ(RunUpdateSequence(), UpdateOutcome::DownloadFailed);
+            EXPECT_TRUE(Get("data\\a.bin") == "previous") << "the player's file was replaced";
+            EXPECT_EQ(ListFolder(Path("data")), (Lines{"a.bin"}));
+            EXPECT_FALSE(Exists("new")) << "a folder was made for a file that was not written";
+            const Lines ops = Ops();
+            EXPECT_EQ(ops.back(), "status:Tai that bai: " + path);
+            EXPECT_EQ(std::count(ops.begin(), ops.end(), "connect:1"), 0);
+        }
     }
 }
 

@@ -15,6 +15,7 @@
 
 #include "app/main_window.h"
 #include "app/startup.h"
+#include "app/update_worker_start.h"
 #include "system/launcher_state.h"
 #include "window_environment.h"
 
@@ -86,11 +87,17 @@ class WindowOpsTest : public ::testing::Test {
     static void SetUpTestSuite() { PrepareWindowEnvironment(); }
 
     void SetUp() override {
-        window_ = CreateWindowExA(0, kMainWindowClass, "Window Ops Test", kMainWindowStyle, 0, 0,
-                                  470, 530, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+        window_ = CreateMainWindow();
         ASSERT_NE(window_, nullptr);
     }
-    void TearDown() override {
+    void TearDown() override { DestroyUnhandled(); }
+
+    static HWND CreateMainWindow() {
+        return CreateWindowExA(0, kMainWindowClass, "Window Ops Test", kMainWindowStyle, 0, 0, 470,
+                               530, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+    }
+    // Destroys the window with whatever was still on its way to it left unhandled.
+    void DestroyUnhandled() {
         if (IsWindow(window_)) {
             DestroyWindow(window_);
         }
@@ -143,8 +150,12 @@ TEST_F(WindowOpsTest, SlowMainThreadSeesTheWorkersCallsInOrder) {
 }
 
 // The worker finishes its calls while the main thread handles no message for a second;
-// the window then catches up with one message.
+// the window then catches up with one message. A message that found nothing noted just
+// before, right after the window was updated, changed nothing: no timer is left armed for
+// which each button change would post again.
 TEST_F(WindowOpsTest, WorkerFinishesWhileTheMainThreadIsBlocked) {
+    SetProgress(0);
+    ApplyPendingWindowOps();
     HANDLE thread = CreateThread(nullptr, 0, OrderedWorker, nullptr, 0, nullptr);
     ASSERT_NE(thread, nullptr);
     const DWORD waited = WaitForSingleObject(thread, 1000); // no messages handled meanwhile
@@ -175,10 +186,11 @@ DWORD WINAPI SetTextC(void*) {
     return 0;
 }
 
-// Handles messages, timers included, until the status line shows the text (at most 5 s).
-bool PumpUntilShown(const char* text) {
+// Handles messages, timers included, until the status line shows the text or timeoutMs
+// have passed.
+bool PumpUntilShown(const char* text, DWORD timeoutMs = 5000) {
     const DWORD start = GetTickCount();
-    while (ReadWindow().status != text && GetTickCount() - start < 5000) {
+    while (ReadWindow().status != text && GetTickCount() - start < timeoutMs) {
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
         MSG message;
         while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
@@ -205,6 +217,64 @@ TEST_F(WindowOpsTest, TextsHeldBackStillReachTheWindow) {
     EXPECT_EQ(SendMessageA(g_Launcher.ProgressBar, PBM_GETPOS, 0, 0), 42);
     RunToEnd(SetTextC);
     EXPECT_TRUE(PumpUntilShown("c"));
+}
+
+DWORD WINAPI OnlineThenAgainAfterTheGame(void* events) {
+    HANDLE* handover = static_cast<HANDLE*>(events);
+    SetStatus("Server dang online - san sang vao game");
+    EnableConnect(true);
+    SetEvent(handover[0]);
+    WaitForSingleObject(handover[1], INFINITE);
+    EnableConnect(true);
+    SetStatus("Server dang online - san sang vao game");
+    return 0;
+}
+
+// Calls the main thread makes between the worker's take their place in the order: the
+// worker's earlier calls, still on their way, do not come after them, and the worker's
+// later calls are carried out even where they ask for what it asked for before.
+TEST_F(WindowOpsTest, MainThreadCallsBetweenTheWorkersKeepTheirPlace) {
+    HANDLE handover[2] = {CreateEventA(nullptr, TRUE, FALSE, nullptr),
+                          CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+    ASSERT_NE(handover[0], nullptr);
+    ASSERT_NE(handover[1], nullptr);
+    HANDLE thread = CreateThread(nullptr, 0, OnlineThenAgainAfterTheGame, handover, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    ASSERT_EQ(WaitForSingleObject(handover[0], 10000), WAIT_OBJECT_0); // no message handled
+    SetStatus("Dang chay game...");                                    // as the game start does
+    EnableConnect(false);
+    // The worker's message is still queued; a held-back text would come within a few ticks.
+    EXPECT_FALSE(PumpUntilShown("Server dang online - san sang vao game", 200));
+    EXPECT_EQ(ReadWindow().status, "Dang chay game...");
+    EXPECT_FALSE(ReadWindow().connect);
+
+    SetEvent(handover[1]);
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    CloseHandle(handover[0]);
+    CloseHandle(handover[1]);
+    EXPECT_TRUE(PumpUntilShown("Server dang online - san sang vao game"));
+    EXPECT_TRUE(ReadWindow().connect);
+}
+
+DWORD WINAPI EndOfRun(void*) {
+    SetStatus("Client da moi nhat");
+    EnableConnect(true);
+    EnableRegister(false);
+    return 0;
+}
+
+// A window that never handled what the worker sent it leaves nothing to the next main
+// window: neither a message it counts on being on its way, nor what was asked for last.
+TEST_F(WindowOpsTest, NothingOfOneWindowReachesTheNext) {
+    RunToEnd(EndOfRun);
+    DestroyUnhandled();
+    window_ = CreateMainWindow();
+    ASSERT_NE(window_, nullptr);
+    RunToEnd(EndOfRun);
+    EXPECT_TRUE(PumpUntilShown("Client da moi nhat"));
+    EXPECT_TRUE(ReadWindow().connect);
+    EXPECT_FALSE(IsWindowEnabled(g_Launcher.RegisterButton));
 }
 
 TEST_F(WindowOpsTest, CallsOnTheMainThreadActAtOnce) {

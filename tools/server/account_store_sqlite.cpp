@@ -3,7 +3,10 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <mutex>
+#include <string>
 
 #include "account_store.h"
 
@@ -79,7 +82,7 @@ bool OpenSqliteStore(const std::string& path, AccountStore* store, std::string* 
     // The file holds e-mail addresses and password hashes: readable by its owner only.
     const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) {
-        *error = "cannot open " + path;
+        *error = "cannot open " + path + ": " + strerror(errno);
         return false;
     }
     close(fd);
@@ -93,14 +96,18 @@ bool OpenSqliteStore(const std::string& path, AccountStore* store, std::string* 
     sqlite3_busy_timeout(impl->Db, kBusyTimeoutMs);
     sqlite3_stmt* mode = nullptr;
     bool wal = false;
+    std::string reason;
     if (sqlite3_prepare_v2(impl->Db, "PRAGMA journal_mode=WAL", -1, &mode, nullptr) == SQLITE_OK &&
         sqlite3_step(mode) == SQLITE_ROW) {
         const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(mode, 0));
         wal = text != nullptr && sqlite3_stricmp(text, "wal") == 0;
+        reason = text != nullptr ? std::string("it stays in mode ") + text : "no mode";
+    } else {
+        reason = sqlite3_errmsg(impl->Db);
     }
     sqlite3_finalize(mode);
     if (!wal) {
-        *error = path + ": cannot switch the database to write-ahead logging";
+        *error = path + ": cannot switch the database to write-ahead logging: " + reason;
         Close(impl);
         return false;
     }

@@ -7,7 +7,7 @@
 
 #include "base/utf.h"
 #include "register/registration_form.h"
-#include "common/hex_digit.h"
+#include "base/hex_digit.h"
 #include "server_texts.h"
 
 namespace {
@@ -70,12 +70,31 @@ std::string ToUtf8(const char16_t* text) {
                                                     : std::string(kAnswerBadForm);
 }
 
+// Where the value of row of kRegisterFields goes; null for a row the launcher never sends.
+std::string* SlotOfRow(RegisterForm* form, int row) {
+    switch (row) {
+    case kFieldAccount: return &form->Account;
+    case kFieldPassword: return &form->Password;
+    case kFieldEmail: return &form->Email;
+    default: return nullptr;
+    }
+}
+
+// The row of kRegisterFields whose form key is key, or -1.
+int RowOfKey(const std::string& key) {
+    for (int row = 0; row < kRegisterFieldCount; ++row) {
+        const char* formKey = kRegisterFields[row].FormKey;
+        if (formKey != nullptr && key == formKey) {
+            return row;
+        }
+    }
+    return -1;
+}
+
 } // namespace
 
 bool ParseRegisterForm(const std::string& body, RegisterForm* form) {
-    std::string* const slots[] = {&form->Account, &form->Password, &form->Email};
-    const char* const keys[] = {"account", "password", "email"};
-    bool seen[3] = {false, false, false};
+    bool seen[kRegisterFieldCount] = {};
     const char* p = body.data();
     const char* const end = p + body.size();
     while (p <= end) {
@@ -92,19 +111,20 @@ bool ParseRegisterForm(const std::string& body, RegisterForm* form) {
         if (!DecodeFormValue(p, eq, &key)) {
             return false;
         }
-        int slot = -1;
-        for (int i = 0; i < 3; ++i) {
-            if (key == keys[i]) {
-                slot = i;
-            }
-        }
-        if (slot < 0 || seen[slot] || !DecodeFormValue(eq + 1, pairEnd, slots[slot])) {
+        const int row = RowOfKey(key);
+        std::string* slot = row < 0 ? nullptr : SlotOfRow(form, row);
+        if (slot == nullptr || seen[row] || !DecodeFormValue(eq + 1, pairEnd, slot)) {
             return false;
         }
-        seen[slot] = true;
+        seen[row] = true;
         p = pairEnd + 1;
     }
-    return seen[0] && seen[1] && seen[2];
+    for (int row = 0; row < kRegisterFieldCount; ++row) {
+        if (kRegisterFields[row].FormKey != nullptr && !seen[row]) {
+            return false;
+        }
+    }
+    return true;
 }
 
 std::string CheckRegisterForm(const RegisterForm& form) {

@@ -5,6 +5,7 @@
 #include <string>
 
 // The three values of "account=A&password=P&email=E", percent-decoded (still raw bytes).
+// The keys are the form keys of the launcher's own field table (kRegisterFields).
 struct RegisterForm {
     std::string Account;
     std::string Password;

@@ -4,15 +4,17 @@
 
 #include <fcntl.h>
 #include <linux/openat2.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
 
-#include "common/hex_digit.h"
+#include "base/hex_digit.h"
 
 namespace {
 
@@ -33,22 +35,51 @@ bool ParseNumber(const char* begin, const char* end, uint64_t* value) {
     return true;
 }
 
-// Where openat2 is missing (kernels before 5.6): the path the descriptor really names.
-bool OpenedInside(int fd, const std::string& root, const std::string& top) {
-    char base[PATH_MAX];
-    if (realpath((root + "/" + top).c_str(), base) == nullptr) {
-        return false;
+// Whether path (resolved) is base itself or lies below it.
+bool Within(const char* path, const char* base) {
+    const size_t length = strlen(base);
+    return strncmp(path, base, length) == 0 &&
+           (path[length] == '/' || path[length] == '\0' || strcmp(base, "/") == 0);
+}
+
+// Where openat2 is missing (kernels before 5.6): checks the paths the folder and the
+// opened descriptor really name.
+int OpenByPath(const std::string& root, const ServedPath& path, int flags) {
+    char rootReal[PATH_MAX];
+    char topReal[PATH_MAX];
+    if (realpath(root.c_str(), rootReal) == nullptr ||
+        realpath((root + "/" + path.Top).c_str(), topReal) == nullptr ||
+        !Within(topReal, rootReal) || strcmp(topReal, rootReal) == 0) {
+        return -1;
+    }
+    const int fd = open(
+        (std::string(topReal) + "/" + path.Relative.substr(path.Top.size() + 1)).c_str(), flags);
+    if (fd < 0) {
+        return -1;
     }
     char link[64];
     snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
     char opened[PATH_MAX];
     const ssize_t n = readlink(link, opened, sizeof opened - 1);
     if (n <= 0) {
-        return false;
+        close(fd);
+        return -1;
     }
     opened[n] = '\0';
-    const size_t baseLength = strlen(base);
-    return strncmp(opened, base, baseLength) == 0 && opened[baseLength] == '/';
+    if (!Within(opened, topReal) || strcmp(opened, topReal) == 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// openat2 beneath at: symlinks followed only while they stay below at, never absolute
+// ones, never /proc's magic links. -1 with errno set on failure.
+int OpenBeneath(int at, const char* name, uint64_t flags) {
+    open_how how{};
+    how.flags = flags;
+    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
+    return static_cast<int>(syscall(SYS_openat2, at, name, &how, sizeof how));
 }
 
 } // namespace
@@ -85,7 +116,7 @@ bool MapRequestPath(const char* raw, ServedPath* path) {
         if (segment.empty()) {
             continue;
         }
-        if (segment == "." || segment == "..") {
+        if (segment[0] == '.') {
             return false;
         }
         if (top.empty()) {
@@ -109,25 +140,28 @@ bool MapRequestPath(const char* raw, ServedPath* path) {
 
 int OpenServedFile(const std::string& root, const ServedPath& path) {
     constexpr int kFlags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
-    const std::string folder = root + "/" + path.Top;
-    const int dir = open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    if (dir < 0) {
+    const int rootFd = open(root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (rootFd < 0) {
         return -1;
     }
-    open_how how{};
-    how.flags = kFlags;
-    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
-    const char* below = path.Relative.c_str() + path.Top.size() + 1;
-    int fd = static_cast<int>(syscall(SYS_openat2, dir, below, &how, sizeof how));
-    const int openError = errno;
-    close(dir);
-    if (fd < 0 && openError == ENOSYS) {
-        fd = open((folder + "/" + below).c_str(), kFlags);
-        if (fd >= 0 && !OpenedInside(fd, root, path.Top)) {
-            close(fd);
-            fd = -1;
-        }
+    const int top = OpenBeneath(rootFd, path.Top.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (top < 0) {
+        const int error = errno;
+        close(rootFd);
+        return error == ENOSYS ? OpenByPath(root, path, kFlags) : -1;
     }
+    struct stat rootInfo;
+    struct stat topInfo;
+    // A folder linked to the tree itself would serve the database beside the folders.
+    const bool isRoot = fstat(rootFd, &rootInfo) != 0 || fstat(top, &topInfo) != 0 ||
+                        (rootInfo.st_dev == topInfo.st_dev && rootInfo.st_ino == topInfo.st_ino);
+    close(rootFd);
+    if (isRoot) {
+        close(top);
+        return -1;
+    }
+    const int fd = OpenBeneath(top, path.Relative.c_str() + path.Top.size() + 1, kFlags);
+    close(top);
     return fd;
 }
 

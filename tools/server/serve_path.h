@@ -11,13 +11,17 @@ struct ServedPath {
 
 // Decodes a request path as sent (percent escapes still in it) and maps it into one of the
 // served folders. "\" and "%5C" count as "/" (WinHTTP escapes a manifest path's
-// backslashes), empty segments are dropped. False for %00, a malformed escape, a "." or
-// ".." segment, or a path outside the three folders: the answer is then 404.
+// backslashes), empty segments are dropped. False for %00, a malformed escape, a segment
+// that starts with "." (".", "..", and dot files such as .git or .htpasswd), or a path
+// outside the three folders: the answer is then 404.
 bool MapRequestPath(const char* raw, ServedPath* path);
 
-// Opens the file for reading, following symlinks only while they stay inside root/top;
-// -1 when it does not exist or lies outside. The check is made on the open file itself,
-// so a symlink swapped in between cannot lead it out.
+// Opens the file for reading; -1 when it does not exist or lies outside. The folder
+// root/top may be a relative symlink that stays inside root (a published tree links
+// patch -> current/patch, current -> versions/7); below it, symlinks are followed only
+// while they stay inside that folder. Absolute symlinks are never followed. The kernel
+// resolves each step beneath the folder it started from, so a symlink swapped in between
+// cannot lead it out.
 int OpenServedFile(const std::string& root, const ServedPath& path);
 
 enum class RangeResult { Satisfiable, Unsatisfiable, Ignored };

@@ -12,3 +12,4 @@ inline constexpr char kAnswerUnavailable[] =
     "Máy chủ tạm thời không lưu được tài khoản, hãy thử lại sau.";
 inline constexpr char kAnswerBusy[] = "Máy chủ đang bận, hãy thử lại sau.";
 inline constexpr char kAnswerNotFound[] = "Không tìm thấy.";
+inline constexpr char kAnswerBadRequest[] = "Yêu cầu không hợp lệ.";

@@ -55,8 +55,9 @@ class Server:
         with open(self.log_path, "rb") as f:
             return f.read().decode("utf-8", "replace")
 
-    def request(self, method, path, body=None, headers=None, timeout=10):
-        connection = http.client.HTTPConnection("127.0.0.1", self.port, timeout=timeout)
+    def request(self, method, path, body=None, headers=None, timeout=10, source="127.0.0.1"):
+        connection = http.client.HTTPConnection("127.0.0.1", self.port, timeout=timeout,
+                                                source_address=(source, 0))
         try:
             connection.putrequest(method, path, skip_accept_encoding=True)
             for name, value in (headers or {}).items():
@@ -103,6 +104,9 @@ def make_tree(base):
         f.write("someone\tsomeone@example.net\n")
     with open(os.path.join(root, ".git", "config"), "w") as f:
         f.write("[core]\n")
+    for dot in ("patch/.htpasswd", "patch/data/.secret", "launcher/.status"):
+        with open(os.path.join(root, dot), "w") as f:
+            f.write("someone:hash\n")
     with open(os.path.join(base, "outside.txt"), "w") as f:
         f.write("outside the tree\n")
     os.symlink(os.path.join(base, "outside.txt"), os.path.join(root, "patch", "out.txt"))
@@ -166,7 +170,8 @@ def static_tree_serves_the_three_folders_and_nothing_else(ctx):
               "/patch/../accounts.tsv", "/patch/%2e%2e/accounts.tsv", "/patch/..%2faccounts.tsv",
               "/patch/..%5caccounts.tsv", "/patch\\..\\accounts.tsv", "/patch/data/map1.att%00.txt",
               "/patch/%2fetc/passwd", "/patch/data/", "/patch", "/launcher/", "/downloads/nothing.exe",
-              "/etc/passwd", "/launcher/register"]
+              "/etc/passwd", "/launcher/register", "/patch/.htpasswd", "/patch/data/.secret",
+              "/launcher/.status", "/patch/%2ehtpasswd", "/patch/data%5C.secret"]
     for path in hidden:
         status, body, _ = server.request("GET", path)
         assert status == 404 and b"someone" not in body and b"[core]" not in body, (path, status)
@@ -198,6 +203,38 @@ def static_tree_serves_the_three_folders_and_nothing_else(ctx):
     answer = b"".join(received)
     head, _, body = answer.partition(b"\r\n\r\n")
     assert b"Content-Length: %d" % len(old) in head and body == old, (head, len(body))
+
+    # A published tree links its folders into the live version with relative symlinks; they
+    # are followed while they stay inside the tree, and a folder that leads out of it, or
+    # back to the tree itself (where the database lies), serves nothing.
+    tree = os.path.join(ctx.base, "versioned")
+    version = os.path.join(tree, "versions", "7")
+    for folder in ("launcher", "patch/data"):
+        os.makedirs(os.path.join(version, folder))
+    with open(os.path.join(version, "launcher", "manifest.txt"), "w") as f:
+        f.write("00000000\tdata/map1.att\n")
+    with open(os.path.join(version, "patch", "data", "map1.att"), "wb") as f:
+        f.write(whole)
+    os.symlink("../launcher/manifest.txt", os.path.join(version, "patch", "manifest.txt"))
+    elsewhere = os.path.join(ctx.base, "elsewhere")
+    os.makedirs(elsewhere)
+    with open(os.path.join(elsewhere, "Qelt-Data.exe"), "w") as f:
+        f.write("outside the tree\n")
+    os.symlink("versions/7", os.path.join(tree, "current"))
+    for top in ("launcher", "patch"):
+        os.symlink("current/" + top, os.path.join(tree, top))
+    os.symlink("../elsewhere", os.path.join(tree, "downloads"))
+    versioned = ctx.server(root=tree)
+    assert versioned.register("Linked1", "secret1", "a@b.c")[0] == 200  # the database is in the tree
+    for path, expected in (("/patch/data/map1.att", whole), ("/launcher/manifest.txt", b"00000000\tdata/map1.att\n")):
+        status, body, _ = versioned.request("GET", path)
+        assert status == 200 and body == expected, (path, status)
+    for target in ("../elsewhere", ".", "versions/../.."):
+        os.symlink(target, os.path.join(tree, "downloads.new"))
+        os.rename(os.path.join(tree, "downloads.new"), os.path.join(tree, "downloads"))
+        for path in ("/downloads/Qelt-Data.exe", "/downloads/qelt.db", "/patch/manifest.txt"):
+            status, body, _ = versioned.request("GET", path)
+            assert status == 404 and b"outside" not in body and b"SQLite" not in body, (target, path, status)
 
 
 @test
@@ -298,9 +335,19 @@ def registration_rules_duplicates_and_stored_hash(ctx):
              b"account=Shorty1&password=secret1&email=a")
     answer = raw_exchange(server.port, short)
     assert not answer.startswith(b"HTTP/1.1 200"), answer
-
+    # A body whose length is given twice, or both by length and by chunks, is refused:
+    # a proxy in front may have read it the other way.
+    form = b"account=Twice01&password=secret1&email=a"
+    chunked = b"%x\r\n%s\r\n0\r\n\r\n" % (len(form), form)
+    for framing, body in ((b"Content-Length: %d\r\nContent-Length: %d\r\n" % (len(form), len(form)), form),
+                          (b"Content-Length: %d\r\nContent-Length: 5\r\n" % len(form), form),
+                          (b"Content-Length: %d\r\nTransfer-Encoding: chunked\r\n" % len(chunked), chunked)):
+        answer = raw_exchange(server.port, b"POST /launcher/register HTTP/1.1\r\nHost: x\r\n" + framing +
+                              b"Content-Type: application/x-www-form-urlencoded\r\n\r\n" + body)
+        head, _, text = answer.partition(b"\r\n\r\n")
+        assert head.startswith(b"HTTP/1.1 400") and text.decode() == "Yêu cầu không hợp lệ.", (framing, answer)
     stored = accounts(server.root)
-    assert set(stored) == {"Player7", "Viet60"}, stored
+    assert set(stored) == {"Player7", "Viet60"}, stored  # no Twice01
     email, hashed = stored["Player7"]
     assert email == "p@mail.vn" and hashed.startswith("$argon2id$") and "p&ss=1%" not in hashed, hashed
     assert nacl.pwhash.verify(hashed.encode(), b"p&ss=1%")
@@ -395,9 +442,80 @@ def kill9_during_a_burst_loses_no_acknowledged_account(ctx):
     assert again.register("After1", "secret1", "a@b.c")[0] == 200
 
 
+def closed_without_answer(port, source, seconds=5):
+    """True when the server closes a fresh connection from source without answering its
+    request within seconds, as it does with a connection over a limit; False when the
+    request waits (in the listen backlog) or is answered."""
+    try:
+        with socket.create_connection(("127.0.0.1", port), timeout=seconds, source_address=(source, 0)) as s:
+            try:
+                s.sendall(b"GET /launcher/status HTTP/1.1\r\nHost: x\r\n\r\n")
+            except OSError:
+                pass
+            return s.recv(4096) == b""
+    except (ConnectionResetError, BrokenPipeError):
+        return True
+    except socket.timeout:
+        return False
+
+
+@test
+def one_address_cannot_hold_every_connection(ctx):
+    server = ctx.server("--max-connections", "100")
+    # More connections from 127.0.0.1 than the server holds, each sending its headers one
+    # byte a second, so that no time-out for silence ever ends them.
+    crowd = []
+    stop = threading.Event()
+
+    def trickle():
+        while not stop.wait(1):
+            for s in crowd:
+                try:
+                    s.send(b"a")
+                except OSError:
+                    pass
+
+    trickler = threading.Thread(target=trickle)
+    try:
+        for _ in range(120):
+            s = socket.create_connection(("127.0.0.1", server.port), timeout=10)
+            crowd.append(s)
+            try:
+                s.sendall(b"GET /launcher/status HTTP/1.1\r\nHost: x\r\nX-Slow: ")
+            except OSError:
+                pass
+        trickler.start()
+        # A player at another address is answered at once, and one more connection from
+        # the crowding address is closed at once instead of waiting its turn.
+        started = time.monotonic()
+        status, body, _ = server.request("GET", "/launcher/status", source="127.0.0.2")
+        assert status == 200 and body == b"online\n" and time.monotonic() - started < 5, status
+        assert closed_without_answer(server.port, "127.0.0.1")
+    finally:
+        stop.set()
+        if trickler.is_alive():
+            trickler.join()
+        for s in crowd:
+            s.close()
+    # At the limit in all, a connection from anywhere is closed at once too.
+    full = ctx.server("--max-connections", "10")
+    held = [socket.create_connection(("127.0.0.1", full.port), timeout=10) for _ in range(10)]
+    try:
+        assert closed_without_answer(full.port, "127.0.0.2")
+    finally:
+        for s in held:
+            s.close()
+    # The operator learns of the refusals at once.
+    deadline = time.monotonic() + 5
+    while "refused over 64 from one address: " not in server.output() and time.monotonic() < deadline:
+        time.sleep(0.1)
+    assert "refused over 64 from one address: " in server.output(), server.output()
+
+
 @test
 def crowds_and_slow_clients_do_not_stop_a_fast_one(ctx):
-    server = ctx.server("--timeout", "3", "--threads", "2")
+    server = ctx.server("--timeout", "3", "--request-timeout", "5", "--threads", "2",
+                        "--connections-per-address", "0")
     idle = []
     try:
         for _ in range(500):
@@ -406,6 +524,23 @@ def crowds_and_slow_clients_do_not_stop_a_fast_one(ctx):
             s.sendall(b"GET /patch/data/map1.att HTTP/1.1\r\nHost: x\r\n")
         slow = socket.create_connection(("127.0.0.1", server.port), timeout=10)
         slow.sendall(b"POST /launcher/register HTTP/1.1\r\nHost: x\r\nContent-Length: 40\r\n\r\nacc")
+        # One that is never silent but never done: its headers trickle in a byte at a time.
+        trickling = socket.create_connection(("127.0.0.1", server.port), timeout=10)
+        trickling.sendall(b"GET /launcher/status HTTP/1.1\r\nHost: x\r\nX-Slow: ")
+        trickle_started = time.monotonic()
+        closed = []
+
+        def trickle():
+            while time.monotonic() - trickle_started < 15:
+                try:
+                    trickling.send(b"a")
+                except OSError:
+                    break
+                time.sleep(0.5)
+            closed.append(time.monotonic() - trickle_started)
+
+        trickler = threading.Thread(target=trickle)
+        trickler.start()
         started = time.monotonic()
         status, body, _ = server.request("GET", "/launcher/status", timeout=5)
         assert status == 200 and body == b"online\n" and time.monotonic() - started < 2, status
@@ -421,9 +556,44 @@ def crowds_and_slow_clients_do_not_stop_a_fast_one(ctx):
         slow.close()
         status, _, _ = server.request("GET", "/patch/data/map1.att", timeout=5)
         assert status == 200
+        # The trickling one is closed once its request has taken the request time-out.
+        trickler.join()
+        trickling.close()
+        assert 4 < closed[0] < 10, closed
     finally:
         for s in idle:
             s.close()
+
+
+@test
+def startup_failures_name_their_reason(ctx):
+    readonly_file = os.path.join(ctx.base, "readonly.db")
+    open(readonly_file, "w").close()
+    os.chmod(readonly_file, 0o400)
+    readonly_folder = os.path.join(ctx.base, "readonly")
+    os.makedirs(readonly_folder)
+    sqlite3.connect(os.path.join(readonly_folder, "qelt.db")).execute("CREATE TABLE t (x)").connection.close()
+    os.chmod(readonly_folder, 0o555)
+    busy = socket.socket()
+    busy.bind(("127.0.0.1", 0))
+    busy.listen(1)
+    # root writes whatever a file's mode says: run without that power, as an operator would.
+    drop = ["setpriv", "--bounding-set", "-dac_override,-dac_read_search", "--"] if os.geteuid() == 0 else []
+    cases = [
+        (["--db", "sqlite:" + readonly_file], "cannot open %s: Permission denied" % readonly_file),
+        (["--db", "sqlite:%s/qelt.db" % readonly_folder], "attempt to write a readonly database"),
+        (["--root", os.path.join(ctx.base, "missing")], "missing: No such file or directory"),
+        (["--port", str(busy.getsockname()[1]), "--db", "sqlite:" + os.path.join(ctx.base, "ok.db")],
+         "Address already in use"),
+    ]
+    try:
+        for options, reason in cases:
+            run = subprocess.run(drop + [ctx.exe, "--root", ctx.root, "--port", "0", *options],
+                                 capture_output=True, text=True, timeout=30)
+            assert run.returncode == 1 and reason in run.stderr, (options, run.returncode, run.stderr)
+    finally:
+        busy.close()
+        os.chmod(readonly_folder, 0o755)
 
 
 @test
@@ -519,8 +689,8 @@ class Context:
         self.root = make_tree(base)
         self.servers = []
 
-    def server(self, *options):
-        server = Server(self.exe, self.root, *options)
+    def server(self, *options, root=None):
+        server = Server(self.exe, root or self.root, *options)
         self.servers.append(server)
         return server
 

@@ -1,5 +1,5 @@
 // Colour row choice, title split and rounded-panel geometry of the drawing style.
-#include "ui/draw.h"
+#include "ui/draw_style.h"
 
 #include <cstring>
 

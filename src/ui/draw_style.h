@@ -1,5 +1,6 @@
-// The launcher's drawing style without the platform: colour tables, the title split and
-// the outline geometry of a rounded panel, shared by the GDI+ drawing code and its tests.
+// The launcher's drawing style without the platform, and no drawing: colour tables, the
+// title split and the outline geometry of a rounded panel, which the drawing code in
+// draw_win.cpp follows and its tests check against.
 #pragma once
 
 #include <cstddef>

@@ -1,4 +1,4 @@
-// The value of one hexadecimal digit, for the server's percent-decoding of paths and forms.
+// The value of one hexadecimal digit: the server's percent-decoding, the signed list's digests.
 #pragma once
 
 // 0-15, or -1 when c is not a hexadecimal digit (either letter case).

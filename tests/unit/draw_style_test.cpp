@@ -1,5 +1,5 @@
 // Title split, button colour rows and rounded-panel geometry of the drawing style.
-#include "ui/draw.h"
+#include "ui/draw_style.h"
 
 #include <gtest/gtest.h>
 
