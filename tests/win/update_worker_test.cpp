@@ -375,7 +375,7 @@ TEST_F(QuickCheckTest, OpensOnlyWhatChangedSinceItWasVerified) {
         server_.SetBody("/patch/" + file, "content of " + file);
     }
     server_.SetBody("/launcher/manifest.txt", manifest);
-    Put("A.BIN", "content of a.bin"); // current, and named in other letter case
+    Put("A.BIN", "content of a.bin");                  // current, and named in other letter case
     EXPECT_EQ(Run(UpdateOutcome::Success).size(), 5u); // the manifest and the other files
 
     // Every file was verified or written by the last run: none is opened now.
