@@ -1,8 +1,10 @@
-// Times one download into memory by HttpRequest, or by a bare WinHTTP read loop that keeps
-// nothing (the platform's own ceiling), or by that loop keeping the body in one reservation
-// of the announced size (--bare-keep: what holding the bytes costs, without HttpRequest),
-// and prints the rate and the peak working set for scripts/bench-http.sh.
-// Usage: qelt_http_bench [--bare | --bare-keep] <url> [progress label]
+// Times one download into memory by HttpRequest, or streamed to a file by HttpRequestToFile
+// (--file TARGET: what a patch file or the game data package takes), or by a bare WinHTTP
+// read loop that keeps nothing (the platform's own ceiling), or by that loop keeping the
+// body in one reservation of the announced size (--bare-keep: what holding the bytes
+// costs, without HttpRequest), and prints the rate and the peak working set for
+// scripts/bench-http.sh.
+// Usage: qelt_http_bench [--bare | --bare-keep | --file TARGET] <url> [progress label]
 // Built as qelt_http_window_bench (QELT_BENCH_WINDOW), HttpRequest runs on a second thread
 // and reports its progress to a real main window whose thread handles messages meanwhile,
 // as in the launcher.
@@ -20,6 +22,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "crc32/crc32.h"
+#include "net/http_download.h"
 #include "net/http_request.h"
 
 namespace {
@@ -122,14 +126,33 @@ int WindowDownload(const char* url, const char* label, ByteBuffer& body) {
 
 } // namespace
 
+// The streamed form, with no expected checksum (as for the game data package); the bytes
+// are the target's size afterwards.
+int FileDownload(const char* url, const char* target, const char* label,
+                 unsigned long long* bytes) {
+    const ExpectedBody expected = {false, 0};
+    if (HttpRequestToFile(url, target, expected, label) != DownloadResult::Written) {
+        return 0;
+    }
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(target, GetFileExInfoStandard, &data)) {
+        return 0;
+    }
+    *bytes = static_cast<unsigned long long>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
+    return 200;
+}
+
 int main(int argc, char** argv) {
     const bool keep = argc >= 2 && strcmp(argv[1], "--bare-keep") == 0;
     const bool bare = keep || (argc >= 2 && strcmp(argv[1], "--bare") == 0);
-    int first = bare ? 2 : 1;
+    const char* target = argc >= 3 && strcmp(argv[1], "--file") == 0 ? argv[2] : nullptr;
+    int first = bare ? 2 : target != nullptr ? 3 : 1;
     if (argc <= first) {
-        fprintf(stderr, "usage: qelt_http_bench [--bare | --bare-keep] <url> [progress label]\n");
+        fprintf(stderr, "usage: qelt_http_bench [--bare | --bare-keep | --file TARGET] <url> "
+                        "[progress label]\n");
         return 2;
     }
+    BuildCrc32Table(); // as the launcher does at start-up
     const char* url = argv[first];
     const char* label = argc > first + 1 ? argv[first + 1] : nullptr;
     LARGE_INTEGER start, end;
@@ -140,11 +163,12 @@ int main(int argc, char** argv) {
     int status =
         bare ? BareDownload(url, &bytes, keep ? &body : nullptr) : WindowDownload(url, label, body);
 #else
-    int status = bare ? BareDownload(url, &bytes, keep ? &body : nullptr)
-                      : HttpRequest(url, body, label, nullptr);
+    int status = bare                ? BareDownload(url, &bytes, keep ? &body : nullptr)
+                 : target != nullptr ? FileDownload(url, target, label, &bytes)
+                                     : HttpRequest(url, body, label, nullptr);
 #endif
     QueryPerformanceCounter(&end);
-    if (!bare) {
+    if (!bare && target == nullptr) {
         bytes = body.size();
     }
     double seconds = Seconds(start, end);

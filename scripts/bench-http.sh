@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Download benchmark: a file from a loopback HTTP server fetched by HttpRequest (x86-64,
-# under Wine), by HttpRequest reporting to the launcher's real main window (under Xvfb),
-# by a bare WinHTTP loop that drops the bytes, by that loop keeping them in one reservation of
-# the announced size (what holding the body costs before HttpRequest does anything) and by
-# curl, in the same run; prints the rates, their ratios and
-# the peak memory of the Wine program. Usage: scripts/bench-http.sh [MiB, default 256] [runs, default 3]
+# Download benchmark: a file from a loopback HTTP server fetched by HttpRequest into memory
+# (x86-64, under Wine), by HttpRequestToFile streaming it to a file (as patch files and the
+# game data package are), by HttpRequest reporting to the launcher's real main window (under
+# Xvfb), by a bare WinHTTP loop that drops the bytes, by that loop keeping them in one
+# reservation of the announced size (what holding the body costs before HttpRequest does
+# anything) and by curl, in the same run; prints the rates (best and median), their ratios
+# and the peak memory of the Wine program in memory and streamed.
+# Usage: scripts/bench-http.sh [MiB, default 256] [runs, default 3]
 set -eu
 cd "$(dirname "$0")/.."
 mib=${1:-256}
@@ -44,13 +46,20 @@ field() { # field <name> <file>: the value after a name in the program's one-lin
     awk -v n="$1" '{ for (i = 1; i < NF; i++) if ($i == n) print $(i + 1) }' "$2"
 }
 max() { awk -v a="$1" -v b="$2" 'BEGIN { print (b > a ? b : a) }'; }
+median() { tr ' ' '\n' | grep . | sort -g | awk '{ v[NR] = $1 } END { print (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2) }'; }
+rss_kib() { awk -F: '/Maximum resident set size/ { gsub(/ /, "", $2); print $2 }' "$1"; }
 
 best_curl=0
 best_bare=0
 best_keep=0
 best_ours=0
 best_window=0
+best_file=0
 peak_kib=0
+file_peak_kib=0
+ours_all=""
+file_all=""
+ratio_all=""
 for run in $(seq "$runs"); do
     rate=$(curl -s -o /dev/null -w '%{speed_download}' "$url")
     curl_mib=$(awk -v r="$rate" 'BEGIN { printf "%.1f", r / 1048576 }')
@@ -62,11 +71,23 @@ for run in $(seq "$runs"); do
     ours_mib=$(field rate_mib_s "$work/ours.txt")
     bytes=$(field bytes "$work/ours.txt")
     [ "$bytes" = $((mib * 1048576)) ] || { echo "HttpRequest got $bytes bytes"; cat "$work/ours.txt"; exit 1; }
-    kib=$(awk -F: '/Maximum resident set size/ { gsub(/ /, "", $2); print $2 }' "$work/time.txt")
+    kib=$(rss_kib "$work/time.txt")
+    # Streamed into a file in the same folder as the served one: on disk, as a client folder is.
+    rm -f "$work/streamed.bin"
+    /usr/bin/time -v -o "$work/time.txt" "$QELT_WINE" "$bench_exe" --file "Z:$work/streamed.bin" "$url" "body.bin" >"$work/file.txt" 2>/dev/null
+    file_mib=$(field rate_mib_s "$work/file.txt")
+    [ "$(field bytes "$work/file.txt")" = $((mib * 1048576)) ] || { echo "the streamed run failed"; cat "$work/file.txt"; exit 1; }
+    cmp -s "$work/streamed.bin" "$work/body.bin" || { echo "the streamed file differs"; exit 1; }
+    file_kib=$(rss_kib "$work/time.txt")
     "$QELT_WINE" "$window_exe" "$url" "body.bin" >"$work/window.txt" 2>/dev/null
     window_mib=$(field rate_mib_s "$work/window.txt")
     [ "$(field bytes "$work/window.txt")" = $((mib * 1048576)) ] || { echo "the window run failed"; cat "$work/window.txt"; exit 1; }
-    echo "run $run: curl $curl_mib MiB/s, bare WinHTTP $bare_mib MiB/s, bare keeping the body $keep_mib MiB/s, HttpRequest $ours_mib MiB/s, with window $window_mib MiB/s, peak RSS $((kib / 1024)) MiB"
+    echo "run $run: curl $curl_mib MiB/s, bare WinHTTP $bare_mib MiB/s, bare keeping the body $keep_mib MiB/s, HttpRequest $ours_mib MiB/s, streamed to a file $file_mib MiB/s, with window $window_mib MiB/s, peak RSS $((kib / 1024)) MiB in memory, $((file_kib / 1024)) MiB streamed"
+    ours_all="$ours_all $ours_mib"
+    file_all="$file_all $file_mib"
+    ratio_all="$ratio_all $(awk -v f="$file_mib" -v o="$ours_mib" 'BEGIN { printf "%.3f", f / o }')"
+    best_file=$(max "$best_file" "$file_mib")
+    [ "$file_kib" -gt "$file_peak_kib" ] && file_peak_kib=$file_kib
     best_window=$(max "$best_window" "$window_mib")
     best_curl=$(max "$best_curl" "$curl_mib")
     best_bare=$(max "$best_bare" "$bare_mib")
@@ -76,7 +97,13 @@ for run in $(seq "$runs"); do
 done
 
 /usr/bin/time -v -o "$work/time.txt" "$QELT_WINE" "$bench_exe" "http://127.0.0.1:$port/one.bin" >/dev/null 2>&1
-fixed_kib=$(awk -F: '/Maximum resident set size/ { gsub(/ /, "", $2); print $2 }' "$work/time.txt")
+fixed_kib=$(rss_kib "$work/time.txt")
+rm -f "$work/one-streamed.bin"
+/usr/bin/time -v -o "$work/time.txt" "$QELT_WINE" "$bench_exe" --file "Z:$work/one-streamed.bin" "http://127.0.0.1:$port/one.bin" >/dev/null 2>&1
+fixed_file_kib=$(rss_kib "$work/time.txt")
+median_ours=$(echo "$ours_all" | median)
+median_file=$(echo "$file_all" | median)
+median_ratio=$(echo "$ratio_all" | median)
 
 echo
 echo "body $mib MiB, best of $runs runs"
@@ -84,9 +111,14 @@ echo "curl -o /dev/null:           $best_curl MiB/s"
 echo "bare WinHTTP loop (Wine):    $best_bare MiB/s"
 echo "bare loop keeping the body:  $best_keep MiB/s"
 echo "HttpRequest (Wine):          $best_ours MiB/s"
+echo "streamed to a file (Wine):   $best_file MiB/s"
 echo "HttpRequest + main window:   $best_window MiB/s"
 awk -v a="$best_ours" -v b="$best_curl" -v c="$best_bare" -v w="$best_window" -v k="$best_keep" \
     'BEGIN { printf "HttpRequest / curl:          %.2f\nHttpRequest / bare WinHTTP:  %.2f\nwith window / bare WinHTTP:  %.2f\nkeeping / bare WinHTTP:      %.2f\nHttpRequest / bare keeping:  %.2f\n", a / b, a / c, w / c, k / c, a / k }'
+echo "medians of $runs runs:        HttpRequest $median_ours MiB/s, streamed $median_file MiB/s"
+awk -v f="$median_file" -v o="$median_ours" -v r="$median_ratio" \
+    'BEGIN { printf "streamed / in memory:        %.2f (ratio of medians), %.2f (median of per-run ratios)\n", f / o, r }'
 echo "peak RSS:                    $((peak_kib / 1024)) MiB (1-byte download: $((fixed_kib / 1024)) MiB)"
+echo "peak RSS streamed:           $((file_peak_kib / 1024)) MiB (1-byte download: $((fixed_file_kib / 1024)) MiB)"
 awk -v p="$peak_kib" -v f="$fixed_kib" -v m="$mib" \
     'BEGIN { printf "(peak - 1-byte peak) / body: %.2f\n", (p - f) / 1024 / m }'

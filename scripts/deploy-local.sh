@@ -6,9 +6,9 @@
 #   scripts/deploy-local.sh          (from the repository root, no arguments)
 # Once the stack is up it prints nginx's https URL, "CA file: PATH" (give it to clients;
 # it is installed nowhere) and "State: PATH" (shell variables for scripts and tests).
-# Optional environment: QELT_DEPLOY_TREE (serve this update tree instead of a sample),
-# QELT_DEPLOY_INSTANCES (number of instances, default 2), QELT_DEPLOY_BUILD=0 (use the
-# built tools as they are), QELT_DEPLOY_NGINX_PORT (default: a free port),
+# Optional environment: QELT_DEPLOY_TREE (serve this tree, made by qelt-publish, instead
+# of a sample), QELT_DEPLOY_INSTANCES (number of instances, default 2), QELT_DEPLOY_BUILD=0
+# (use the built tools as they are), QELT_DEPLOY_NGINX_PORT (default: a free port),
 # QELT_DEPLOY_NO_LIMITS=1 (no registration limit per address, for benchmarks only).
 set -u
 cd "$(dirname "$0")/.."

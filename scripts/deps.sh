@@ -4,8 +4,8 @@
 set -u
 want=(cmake ninja-build g++ g++-mingw-w64-x86-64 g++-mingw-w64-i686 googletest libgtest-dev
       libstb-dev zlib1g-dev libz-mingw-w64-dev libmicrohttpd-dev libsqlite3-dev libsodium-dev
-      libpq-dev libssl-dev pkgconf sqlite3 wine64 xvfb imagemagick fonts-wine fonts-liberation
-      fonts-dejavu-core fonts-dejavu-extra libgnutls30
+      libpq-dev libssl-dev libicu-dev pkgconf sqlite3 wine64 xvfb imagemagick fonts-wine
+      fonts-liberation fonts-dejavu-core fonts-dejavu-extra libgnutls30
       libxrender1 libxrandr2 libxi6 libxcursor1 libxcomposite1 libxfixes3 libxinerama1)
 if [ "${1:-test}" = test ]; then
     want+=(libbenchmark-dev clang clang-format libclang-rt-14-dev openssl curl python3

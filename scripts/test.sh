@@ -128,8 +128,10 @@ if [ "$windows_built" = 1 ] && qelt_xvfb_start; then
     # The first-run package from qelt-pack, black box under Wine (tools + windows-x64 builds).
     check "qelt-pack package installs a client through the launcher's first run" \
         bash tests/tools/pack/pack_test.sh install
-    check "qelt-pack package truncated, altered or escaping leaves nothing behind" \
+    check "qelt-pack package truncated, altered, escaping or failing to rename leaves nothing behind" \
         bash tests/tools/pack/pack_test.sh damaged
+    check "qelt-pack and its extractor refuse the names Windows cannot keep apart or create" \
+        bash tests/tools/pack/pack_test.sh names
     if [ "$host_built" = 1 ]; then
         check "signed list: the operator's OpenSSL signatures verify with the launcher's CNG" \
             bash tests/tools/common/signing_agreement.sh

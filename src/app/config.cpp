@@ -7,6 +7,7 @@
 
 #include "base/paths.h"
 #include "base/text.h"
+#include "net/rate_limit.h"
 
 namespace {
 
@@ -36,6 +37,10 @@ void ReadLauncherConfig(const char* launcherDir, LauncherConfig* config) {
     ReadKey("Title", kDefaultTitle, config->Title, sizeof config->Title, configPath);
     ReadKey("UpdateKey", kDefaultUpdateKey, config->UpdateKey, sizeof config->UpdateKey,
             configPath);
+    // A value that fills the field may have been cut into another number: no limit then.
+    char limit[64];
+    ReadKey("DownloadLimitKBps", "", limit, sizeof limit, configPath);
+    config->DownloadLimitKBps = strlen(limit) + 1 < sizeof limit ? ParseDownloadLimit(limit) : 0;
     char quickCheck[4];
     ReadKey("QuickCheck", "", quickCheck, sizeof quickCheck, configPath);
     config->QuickCheck = strcmp(quickCheck, kQuickCheckOn) == 0;

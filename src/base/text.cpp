@@ -32,3 +32,22 @@ void CopyBounded(char* dst, size_t cap, const char* src) {
     memcpy(dst, src, n);
     dst[n] = '\0';
 }
+
+bool ParseWholeNumber(const char* text, uint64_t* value) {
+    if (*text == '\0') {
+        return false;
+    }
+    uint64_t number = 0;
+    for (const char* p = text; *p; ++p) {
+        if (*p < '0' || *p > '9') {
+            return false;
+        }
+        const unsigned digit = static_cast<unsigned>(*p - '0');
+        if (number > (UINT64_MAX - digit) / 10) {
+            return false;
+        }
+        number = number * 10 + digit;
+    }
+    *value = number;
+    return true;
+}

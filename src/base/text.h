@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 // A status-line text (8-bit, shown through SetStatus), terminator included.
 constexpr size_t kStatusTextCapacity = 512;
@@ -23,3 +24,7 @@ bool ConcatBounded(char* out, size_t cap, const char* a, const char* b);
 // Copies src into dst, cutting it to cap - 1 bytes; always terminates (cap > 0). Only for
 // values whose field is defined to cut them (settings, the launcher's file name).
 void CopyBounded(char* dst, size_t cap, const char* src);
+
+// A whole decimal number: digits only (no sign, no blanks), at least one, and no more than
+// fits in 64 bits. False, value untouched, for anything else.
+bool ParseWholeNumber(const char* text, uint64_t* value);

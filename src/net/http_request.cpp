@@ -3,13 +3,14 @@
 
 #include "base/text.h"
 
-int DownloadPercent(uint64_t received, uint32_t total) {
+int DownloadPercent(uint64_t received, uint64_t total) {
     uint64_t percent = received * 100u / total;
     return static_cast<int>(static_cast<uint32_t>(percent));
 }
 
-int DownloadKilobytes(uint32_t total) {
-    uint32_t kilobytes = (total + 1023u) >> 10;
+int DownloadKilobytes(uint64_t total) {
+    // In 64 bits: a 32-bit sum would wrap to 0 KB just below 4 GiB.
+    uint64_t kilobytes = total / 1024u + (total % 1024u != 0 ? 1u : 0u);
     return static_cast<int>(kilobytes);
 }
 

@@ -14,7 +14,9 @@ constexpr size_t kUrlCapacity = 512;
 // GET when formBody is null, else a form POST carrying formBody. Appends the response body
 // to response (handed in empty) and returns the HTTP status, or 0 when no complete
 // response was obtained. With a progressLabel, reports "Dang tai ..." through SetStatus and
-// SetProgress while a body of announced length arrives.
+// SetProgress while a body of announced length arrives. A GET keeps to the download rate
+// limit of the settings. For small bodies (manifest, status, a form's answer): files are
+// downloaded with HttpRequestToFile (net/http_download.h).
 // A result of 0 always leaves response as it was handed in, also when a body had begun to
 // arrive and then broke off, or when memory ran out while it grew.
 int HttpRequest(const char* url, ByteBuffer& response, const char* progressLabel,
@@ -49,10 +51,10 @@ constexpr char kDownloadStatusFormat[] = "Dang tai %s - %d%% cua %d KB";
 
 // received * 100 / total in unsigned 64-bit arithmetic, truncated; the low 32 bits as the
 // position. total must not be 0.
-int DownloadPercent(uint64_t received, uint32_t total);
+int DownloadPercent(uint64_t received, uint64_t total);
 
-// The announced size in KiB, rounded up, in 32-bit arithmetic.
-int DownloadKilobytes(uint32_t total);
+// The announced size in KiB, rounded up.
+int DownloadKilobytes(uint64_t total);
 
 // "Dang tai <label> - <percent>% cua <kb> KB". False, out empty, when it does not fit.
 bool FormatDownloadStatus(char* out, size_t cap, const char* label, int percent, int kilobytes);

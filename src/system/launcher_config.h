@@ -1,6 +1,8 @@
-// The settings of Launcher.ini: fixed-capacity strings in the system code page, and one
-// switch.
+// The settings of Launcher.ini: fixed-capacity strings in the system code page, the
+// download rate limit and one switch.
 #pragma once
+
+#include <cstdint>
 
 struct LauncherConfig {
     char LauncherName[32];
@@ -11,6 +13,7 @@ struct LauncherConfig {
     // The operator's public key: 128 hexadecimal digits. One byte more than that, so that
     // an overlong value is cut to one the key's parser refuses, never to another key.
     char UpdateKey[130];
+    uint32_t DownloadLimitKBps; // KiB per second for every download; 0: no limit
     // Trust what the record says of files unchanged since they were verified (size,
     // write time, file ID), instead of reading every file at every start. On only for "1".
     bool QuickCheck;

@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "base/paths.h"
-#include "base/text.h"
+#include "net/atomic_write.h"
 #include "system/launcher_state.h"
 #include "update/check_record.h"
 #include "update/state_files.h"
@@ -56,34 +56,14 @@ bool LoadRecord(CheckRecord* record) {
     return read && ParseCheckRecord(bytes.data(), bytes.size(), record);
 }
 
-// Temporary, flushed, then moved over the old record: a crash leaves the old record or the
+// Written atomically (temporary, flushed, renamed): a crash leaves the old record or the
 // new one, never a mixture (which the check would refuse anyway).
 bool SaveRecord(CheckRecord* record) {
     char path[kPathCapacity];
-    char partPath[kPathCapacity];
     record->WrittenTime = TicksNow();
     ByteBuffer bytes;
-    if (!RecordPath(path, sizeof path) ||
-        !ConcatBounded(partPath, sizeof partPath, path, ".part") ||
-        !SerialiseCheckRecord(*record, &bytes) || bytes.size() > static_cast<size_t>(MAXDWORD)) {
-        return false;
-    }
-    HANDLE file = CreateFileA(partPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return false;
-    }
-    DWORD written = 0;
-    bool saved =
-        WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-        written == bytes.size() && FlushFileBuffers(file);
-    CloseHandle(file);
-    saved =
-        saved && MoveFileExA(partPath, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-    if (!saved) {
-        DeleteFileA(partPath);
-    }
-    return saved;
+    return RecordPath(path, sizeof path) && SerialiseCheckRecord(*record, &bytes) &&
+           WriteFileAtomic(path, bytes);
 }
 
 // Names compare as Windows compares them where that is certain: ASCII letters without

@@ -6,7 +6,7 @@
 
 #include "base/paths.h"
 #include "base/text.h"
-#include "net/atomic_write.h"
+#include "net/http_download.h"
 #include "net/http_request.h"
 #include "system/launcher_state.h"
 #include "system/start_program.h"
@@ -58,22 +58,26 @@ bool EnsureGameData() {
 
     char url[kUrlCapacity];
     char packagePath[kPathCapacity];
-    ByteBuffer package;
-    int status = 0;
-    if (FormatText(url, sizeof url, kFormatDownloadsUrl, g_Launcher.Config.UpdateUrl,
-                   kGameDataPackageName)) {
-        status = HttpRequest(url, package, kGameDataLabel, nullptr);
-    }
-    if (status != 200) {
-        SetStatus(kTextGameDataDownloadFailed);
-        return false;
-    }
-    if (!JoinPath(packagePath, sizeof packagePath, g_Launcher.LauncherDir, kGameDataPackageName) ||
-        !WriteFileAtomic(packagePath, package)) {
+    if (!JoinPath(packagePath, sizeof packagePath, g_Launcher.LauncherDir, kGameDataPackageName)) {
         SetStatus(kTextGameDataWriteFailed);
         return false;
     }
-    ByteBuffer().swap(package);
+    // The protocol gives the package no checksum: it is taken whole when its length is the
+    // announced one, and continued only under the same validator.
+    const ExpectedBody expected = {false, 0};
+    DownloadResult result = DownloadResult::NotReceived;
+    if (FormatText(url, sizeof url, kFormatDownloadsUrl, g_Launcher.Config.UpdateUrl,
+                   kGameDataPackageName)) {
+        result = HttpRequestToFile(url, packagePath, expected, kGameDataLabel);
+    }
+    if (result == DownloadResult::WriteFailed) {
+        SetStatus(kTextGameDataWriteFailed);
+        return false;
+    }
+    if (result != DownloadResult::Written) {
+        SetStatus(kTextGameDataDownloadFailed);
+        return false;
+    }
 
     SetStatus(kTextGameDataExtracting);
     // Two quoted paths and the switches.

@@ -1,13 +1,13 @@
 // The patch loop: check every entry by CRC-32, hand a changed launcher to the self-update,
-// then download, verify and write every other changed file, stopping at the first failure.
+// then download every other changed file, verified on its way to disk, stopping at the
+// first failure.
 #include "update/patch_loop.h"
 
 #include <windows.h>
 
 #include "base/paths.h"
 #include "base/text.h"
-#include "crc32/crc32.h"
-#include "net/atomic_write.h"
+#include "net/http_download.h"
 #include "net/http_request.h"
 #include "system/launcher_state.h"
 #include "ui/window_ops.h"
@@ -177,35 +177,35 @@ PatchResult DownloadOne(const ManifestEntry& entry, int position, int count) {
     char label[kStatusTextCapacity];
     char url[kUrlCapacity];
     char text[kStatusTextCapacity];
+    char localPath[kPathCapacity];
     FormatText(label, sizeof label, kFormatPatchLabel, entry.Path.c_str(), position, count);
     SetProgress(0);
-    ByteBuffer body;
-    int status = 0;
-    if (FormatText(url, sizeof url, kFormatPatchUrl, g_Launcher.Config.UpdateUrl,
-                   entry.Path.c_str())) {
-        status = HttpRequest(url, body, label, nullptr);
-    }
-    // A 200 is not proof of the right bytes: a proxy's page, a stale file on the server or a
-    // chunked body cut short all arrive as 200. Only the manifest's checksum may replace a
-    // player's file.
-    if (status != 200 || BufferChecksum(body.data(), body.size()) != entry.Crc) {
+    if (!FormatText(url, sizeof url, kFormatPatchUrl, g_Launcher.Config.UpdateUrl,
+                    entry.Path.c_str())) {
         FormatText(text, sizeof text, kFormatDownloadFailed, entry.Path.c_str());
         SetStatus(text);
         return PatchResult::DownloadFailed;
     }
-    char localPath[kPathCapacity];
-    bool written =
-        LocalPathOf(localPath, sizeof localPath, g_Launcher.LauncherDir, entry.Path.c_str());
-    if (written) {
-        CreateFoldersAlong(localPath);
-        written = WriteFileAtomic(localPath, body);
+    // A 200 is not proof of the right bytes: a proxy's page, a stale file on the server or a
+    // chunked body cut short all arrive as 200. Only the manifest's checksum may replace a
+    // player's file.
+    const ExpectedBody expected = {true, entry.Crc};
+    DownloadResult result = DownloadResult::WriteFailed;
+    if (LocalPathOf(localPath, sizeof localPath, g_Launcher.LauncherDir, entry.Path.c_str())) {
+        result = HttpRequestToFile(url, localPath, expected, label);
     }
-    if (!written) {
-        FormatText(text, sizeof text, kFormatWriteFailed, entry.Path.c_str());
+    switch (result) {
+    case DownloadResult::Written: return PatchResult::Finished;
+    case DownloadResult::NotReceived:
+    case DownloadResult::Refused:
+        FormatText(text, sizeof text, kFormatDownloadFailed, entry.Path.c_str());
         SetStatus(text);
-        return PatchResult::WriteFailed;
+        return PatchResult::DownloadFailed;
+    case DownloadResult::WriteFailed: break;
     }
-    return PatchResult::Finished;
+    FormatText(text, sizeof text, kFormatWriteFailed, entry.Path.c_str());
+    SetStatus(text);
+    return PatchResult::WriteFailed;
 }
 
 } // namespace

@@ -1,4 +1,4 @@
-// Launcher self-update: verify in memory, write "<path>.new", move the running file to
+// Launcher self-update: download and verify "<path>.new", move the running file to
 // "<path>.old", move the new build in place (moving the old one back on failure), restart.
 #include "update/self_update.h"
 
@@ -8,8 +8,7 @@
 
 #include "base/paths.h"
 #include "base/text.h"
-#include "crc32/crc32.h"
-#include "net/atomic_write.h"
+#include "net/http_download.h"
 #include "net/http_request.h"
 #include "system/launcher_state.h"
 #include "system/start_program.h"
@@ -19,7 +18,7 @@
 
 namespace {
 
-// ".part" of the new build's temporary file is the longest suffix: "<path>.new.part".
+// The new build's ".part" and ".qres" files have the longest names: "<path>.new.part".
 constexpr size_t kLongestSuffix = 10;
 
 bool StartRestartedLauncher() {
@@ -60,26 +59,23 @@ bool SelfUpdateLauncher(uint32_t expectedCrc) {
     SetProgress(0);
     char text[kStatusTextCapacity];
     char url[kUrlCapacity];
-    ByteBuffer body;
-    int status = 0;
+    // The build is checked against expectedCrc on its way to "<path>.new": a damaged one
+    // never reaches the disk under a name that runs.
+    const ExpectedBody expected = {true, expectedCrc};
+    DownloadResult result = DownloadResult::NotReceived;
     if (FormatText(url, sizeof url, kFormatPatchUrl, g_Launcher.Config.UpdateUrl,
                    g_Launcher.LauncherFileName)) {
-        status = HttpRequest(url, body, g_Launcher.LauncherFileName, nullptr);
+        result = HttpRequestToFile(url, newPath, expected, g_Launcher.LauncherFileName);
     }
-    if (status != 200) {
+    switch (result) {
+    case DownloadResult::Written: break;
+    case DownloadResult::NotReceived:
         FormatText(text, sizeof text, kFormatDownloadFailed, g_Launcher.LauncherFileName);
         SetStatus(text);
         return false;
+    case DownloadResult::Refused: SetStatus(kTextSelfUpdateDamaged); return false;
+    case DownloadResult::WriteFailed: SetStatus(kTextSelfUpdateWriteFailed); return false;
     }
-    if (BufferChecksum(body.data(), body.size()) != expectedCrc) {
-        SetStatus(kTextSelfUpdateDamaged);
-        return false;
-    }
-    if (!WriteFileAtomic(newPath, body)) {
-        SetStatus(kTextSelfUpdateWriteFailed);
-        return false;
-    }
-    ByteBuffer().swap(body); // the build is on disk now; free the memory before the swap
 
     DeleteFileA(oldPath);
     if (!MoveFileExA(g_Launcher.LauncherPath, oldPath, MOVEFILE_REPLACE_EXISTING)) {

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -45,9 +46,11 @@ std::string Trim(const std::string& s) {
 const char* ReasonPhrase(int status) {
     switch (status) {
     case 200: return "OK";
+    case 206: return "Partial Content";
     case 400: return "Bad Request";
     case 403: return "Forbidden";
     case 404: return "Not Found";
+    case 416: return "Range Not Satisfiable";
     case 500: return "Internal Server Error";
     case 503: return "Service Unavailable";
     default: return "Status";
@@ -88,6 +91,7 @@ struct ServerState {
     std::map<std::string, ScriptedResponse> scripted;
     std::vector<RecordedRequest> requests;
     std::vector<HANDLE> connectionThreads;
+    std::atomic<unsigned long long> bodyBytes{0};
 
     ServerState() { InitializeCriticalSection(&lock); }
     ~ServerState() { DeleteCriticalSection(&lock); }
@@ -228,6 +232,8 @@ bool SendBody(ServerState* server, SOCKET socket, const std::string& body,
             }
         }
         size_t allowed = std::min(piece, limit - sent);
+        // Counted before they go, so a client that has them sees them counted.
+        server->bodyBytes += allowed;
         if (!SendAll(server, socket, body.data() + offset, allowed)) {
             return false;
         }
@@ -242,28 +248,72 @@ bool SendBody(ServerState* server, SOCKET socket, const std::string& body,
     return !script.Chunked || SendText(server, socket, "0\r\n\r\n");
 }
 
-void SendScripted(ServerState* server, SOCKET socket, const ScriptedResponse& script) {
+// The first byte a "Range: bytes=N-" asks for, when a partial answer is allowed: the range
+// has that one form and an If-Range, if any, names one of the answer's validators.
+bool RangeStart(const RecordedRequest& request, const std::string& etag,
+                const std::string& modified, unsigned long long* first) {
+    const std::string range = request.Header("Range");
+    const std::string digits = range.size() > 7 ? range.substr(6, range.size() - 7) : "";
+    if (range.compare(0, 6, "bytes=") != 0 || range.back() != '-' || digits.empty() ||
+        digits.find_first_not_of("0123456789") != std::string::npos) {
+        return false;
+    }
+    if (request.HasHeader("If-Range")) {
+        const std::string validator = request.Header("If-Range");
+        if (validator.empty() || (validator != etag && validator != modified)) {
+            return false;
+        }
+    }
+    *first = strtoull(digits.c_str(), nullptr, 10);
+    return true;
+}
+
+// The status line and headers of an answer with Connection: close.
+std::string Head(int status, const std::string& contentType, const std::string& framing,
+                 const std::string& etag, const std::string& modified,
+                 const std::string& contentRange) {
+    std::string head = "HTTP/1.1 " + std::to_string(status) + " " + ReasonPhrase(status) +
+                       "\r\nContent-Type: " + contentType + "\r\n" + framing + "\r\n";
+    if (!etag.empty()) {
+        head += "ETag: " + etag + "\r\n";
+    }
+    if (!modified.empty()) {
+        head += "Last-Modified: " + modified + "\r\n";
+    }
+    if (!contentRange.empty()) {
+        head += "Content-Range: " + contentRange + "\r\n";
+    }
+    return head + "Connection: close\r\n\r\n";
+}
+
+void SendScripted(ServerState* server, SOCKET socket, const ScriptedResponse& script,
+                  const RecordedRequest& request) {
     if (script.DelayMs > 0 && !server->Pause(script.DelayMs)) {
         return;
     }
     if (script.Refuse) {
         return;
     }
-    char head[512];
-    if (script.Chunked) {
-        snprintf(head, sizeof head,
-                 "HTTP/1.1 %d %s\r\nContent-Type: %s\r\nTransfer-Encoding: chunked\r\n"
-                 "Connection: close\r\n\r\n",
-                 script.Status, ReasonPhrase(script.Status), script.ContentType.c_str());
-    } else {
-        snprintf(head, sizeof head,
-                 "HTTP/1.1 %d %s\r\nContent-Type: %s\r\nContent-Length: %zu\r\n"
-                 "Connection: close\r\n\r\n",
-                 script.Status, ReasonPhrase(script.Status), script.ContentType.c_str(),
-                 script.Body.size());
+    int status = script.Status;
+    std::string contentRange;
+    unsigned long long first = 0;
+    const unsigned long long size = script.Body.size();
+    if (status == 200 && !script.Chunked &&
+        RangeStart(request, script.ETag, script.LastModified, &first)) {
+        status = first < size ? 206 : 416;
+        contentRange = first < size ? "bytes " + std::to_string(first) + "-" +
+                                          std::to_string(size - 1) + "/" + std::to_string(size)
+                                    : "bytes */" + std::to_string(size);
     }
-    if (SendText(server, socket, head)) {
-        SendBody(server, socket, script.Body, script);
+    const std::string body = status == 206   ? script.Body.substr(first)
+                             : status == 416 ? std::string()
+                                             : script.Body;
+    const std::string framing = script.Chunked ? "Transfer-Encoding: chunked"
+                                               : "Content-Length: " + std::to_string(body.size());
+    if (SendText(server, socket,
+                 Head(status, script.ContentType, framing, script.ETag, script.LastModified,
+                      contentRange))) {
+        SendBody(server, socket, body, script);
     }
 }
 
@@ -284,37 +334,63 @@ bool IsPlainFile(const std::string& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-void SendNotFound(ServerState* server, SOCKET socket) {
+void SendNotFound(ServerState* server, SOCKET socket, const RecordedRequest& request) {
     ScriptedResponse notFound;
     notFound.Status = 404;
     notFound.Body = "not found";
     notFound.ContentType = "text/plain";
-    SendScripted(server, socket, notFound);
+    SendScripted(server, socket, notFound, request);
 }
 
-void SendFile(ServerState* server, SOCKET socket, const std::string& path) {
+// A file with an ETag of its size and time, whole or from the first byte a Range asks for.
+void SendFile(ServerState* server, SOCKET socket, const std::string& path,
+              const RecordedRequest& request) {
     HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        SendNotFound(server, socket);
+        SendNotFound(server, socket, request);
         return;
     }
     LARGE_INTEGER size;
-    if (!GetFileSizeEx(file, &size)) {
+    FILETIME written;
+    if (!GetFileSizeEx(file, &size) || !GetFileTime(file, nullptr, nullptr, &written)) {
         CloseHandle(file);
-        SendNotFound(server, socket);
+        SendNotFound(server, socket, request);
         return;
     }
-    char head[256];
-    snprintf(head, sizeof head,
-             "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n"
-             "Content-Length: %lld\r\nConnection: close\r\n\r\n",
-             static_cast<long long>(size.QuadPart));
-    if (SendText(server, socket, head)) {
+    char etag[64];
+    snprintf(etag, sizeof etag, "\"%llx-%lx%08lx\"", static_cast<unsigned long long>(size.QuadPart),
+             written.dwHighDateTime, written.dwLowDateTime);
+    const unsigned long long total = static_cast<unsigned long long>(size.QuadPart);
+    unsigned long long first = 0;
+    int status = 200;
+    std::string contentRange;
+    if (RangeStart(request, etag, "", &first)) {
+        status = first < total ? 206 : 416;
+        contentRange = first < total ? "bytes " + std::to_string(first) + "-" +
+                                           std::to_string(total - 1) + "/" + std::to_string(total)
+                                     : "bytes */" + std::to_string(total);
+    }
+    const unsigned long long length = status == 206 ? total - first : status == 416 ? 0 : total;
+    LARGE_INTEGER start;
+    start.QuadPart = static_cast<LONGLONG>(status == 206 ? first : 0);
+    if (SetFilePointerEx(file, start, nullptr, FILE_BEGIN) &&
+        SendText(server, socket,
+                 Head(status, "application/octet-stream",
+                      "Content-Length: " + std::to_string(length), etag, "", contentRange))) {
         std::vector<char> buffer(1u << 20);
-        DWORD read = 0;
-        while (ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr) &&
-               read > 0 && SendAll(server, socket, buffer.data(), read)) {
+        for (unsigned long long left = length; left > 0;) {
+            const DWORD want =
+                static_cast<DWORD>(std::min<unsigned long long>(buffer.size(), left));
+            DWORD read = 0;
+            if (!ReadFile(file, buffer.data(), want, &read, nullptr) || read == 0) {
+                break;
+            }
+            server->bodyBytes += read; // counted before they go, as in SendBody
+            if (!SendAll(server, socket, buffer.data(), read)) {
+                break;
+            }
+            left -= read;
         }
     }
     CloseHandle(file);
@@ -351,12 +427,12 @@ DWORD WINAPI ServeConnection(void* parameter) {
 
         std::string file;
         if (isScripted) {
-            SendScripted(server, socket, script);
+            SendScripted(server, socket, script, request);
         } else if (request.Method == "GET" && FolderFile(folder, request.Path, &file) &&
                    IsPlainFile(file)) {
-            SendFile(server, socket, file);
+            SendFile(server, socket, file, request);
         } else {
-            SendNotFound(server, socket);
+            SendNotFound(server, socket, request);
         }
     }
     CloseGracefully(server, socket);
@@ -526,8 +602,13 @@ std::vector<std::string> TestServer::RequestedPaths() const {
     return paths;
 }
 
+unsigned long long TestServer::BodyBytesSent() const {
+    return impl_->bodyBytes.load();
+}
+
 void TestServer::ClearRequests() {
     EnterCriticalSection(&impl_->lock);
     impl_->requests.clear();
+    impl_->bodyBytes = 0;
     LeaveCriticalSection(&impl_->lock);
 }

@@ -1,6 +1,7 @@
 // A loopback HTTP/1.1 server for the Wine test programs. It runs on its own thread in the
 // test process, listens on 127.0.0.1 with a free port, serves scripted answers per path
-// (or files from a folder), records every request, and stops when destroyed.
+// (or files from a folder, with validators and ranges), records every request, counts the
+// body bytes it sends, and stops when destroyed.
 #pragma once
 
 #include <cstddef>
@@ -17,6 +18,10 @@ struct ScriptedResponse {
     bool Refuse = false;                        // close the connection without any answer
     unsigned ChunkPauseMs = 0;                  // pause between 32768-byte pieces of the body
     std::string ContentType = "application/octet-stream";
+    // Validators, sent when not empty. With one, a "Range: bytes=N-" is answered 206 with
+    // the rest (416 past the end) unless an If-Range names another validator.
+    std::string ETag; // with its quotes
+    std::string LastModified;
 };
 
 struct RecordedRequest {
@@ -50,6 +55,8 @@ class TestServer {
 
     std::vector<RecordedRequest> Requests() const;
     std::vector<std::string> RequestedPaths() const;
+    // Body bytes sent in all answers since the start or the last ClearRequests.
+    unsigned long long BodyBytesSent() const;
     void ClearRequests();
 
   private:

@@ -36,10 +36,11 @@ TEST(DownloadKilobytes, RoundsUpToWholeKibibytes) {
     EXPECT_EQ(DownloadKilobytes(1025), 2);
     EXPECT_EQ(DownloadKilobytes(65536), 64);
     EXPECT_EQ(DownloadKilobytes(268435456u), 262144);
-    // The sum is taken in 32 bits: near 4 GiB it wraps to a small figure.
+    // Near and above 4 GiB, where a 32-bit sum would wrap to 0.
     EXPECT_EQ(DownloadKilobytes(0xFFFFFC00u), 4194303);
-    EXPECT_EQ(DownloadKilobytes(0xFFFFFC01u), 0);
-    EXPECT_EQ(DownloadKilobytes(0xFFFFFFFFu), 0);
+    EXPECT_EQ(DownloadKilobytes(0xFFFFFC01u), 4194304);
+    EXPECT_EQ(DownloadKilobytes(0xFFFFFFFFu), 4194304);
+    EXPECT_EQ(DownloadKilobytes(5ull << 30), 5242880);
 }
 
 TEST(FormatDownloadStatus, FormatsLabelPercentAndSize) {

@@ -30,4 +30,18 @@ TEST(CopyBounded, CutsToCapacityMinusOne) {
     EXPECT_EQ(std::string(out), std::string(31, 'N'));
 }
 
+TEST(ParseWholeNumber, TakesDigitsThatFitInSixtyFourBitsOnly) {
+    uint64_t value = 7;
+    EXPECT_TRUE(ParseWholeNumber("0", &value));
+    EXPECT_EQ(value, 0u);
+    EXPECT_TRUE(ParseWholeNumber("18446744073709551615", &value));
+    EXPECT_EQ(value, UINT64_MAX);
+    for (const char* refused : {"", "18446744073709551616", "99999999999999999999", "-1", "+1",
+                                " 1", "1 ", "1e3", "0x10"}) {
+        value = 7;
+        EXPECT_FALSE(ParseWholeNumber(refused, &value)) << refused;
+        EXPECT_EQ(value, 7u) << refused;
+    }
+}
+
 } // namespace

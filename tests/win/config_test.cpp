@@ -37,6 +37,7 @@ void ExpectDefaults(const LauncherConfig& c) {
     EXPECT_STREQ(c.BackgroundImage, "launcher_bg.png");
     EXPECT_STREQ(c.Title, "ZORVAND");
     EXPECT_STREQ(c.UpdateKey, "");
+    EXPECT_EQ(c.DownloadLimitKBps, 0u);
 }
 
 TEST_F(ConfigTest, MissingFileGivesDefaults) {
@@ -51,13 +52,40 @@ TEST_F(ConfigTest, AllKeysRead) {
     LauncherConfig c = Read("[Launcher]\r\nLauncherName=My Launcher\r\nGameExecutable=game.exe\r\n"
                             "UpdateUrl=http://127.0.0.1:8080\r\nBackgroundImage=bg.jpg\r\n"
                             "Title=MU ONLINE\r\nUpdateKey=" +
-                            std::string(128, 'e') + "\r\n");
+                            std::string(128, 'e') + "\r\nDownloadLimitKBps=2048\r\n");
     EXPECT_STREQ(c.LauncherName, "My Launcher");
     EXPECT_STREQ(c.GameExecutable, "game.exe");
     EXPECT_STREQ(c.UpdateUrl, "http://127.0.0.1:8080");
     EXPECT_STREQ(c.BackgroundImage, "bg.jpg");
     EXPECT_STREQ(c.Title, "MU ONLINE");
     EXPECT_EQ(std::string(c.UpdateKey), std::string(128, 'e'));
+    EXPECT_EQ(c.DownloadLimitKBps, 2048u);
+}
+
+// Anything but a whole number of KiB per second that fits means no limit.
+TEST_F(ConfigTest, DownloadLimitIsAWholeNumberOrNone) {
+    const std::string zeros(59, '0');
+    const struct {
+        std::string line;
+        uint32_t limit;
+    } cases[] = {
+        {"DownloadLimitKBps=0", 0},
+        {"downloadlimitkbps =  512 ", 512},
+        {"DownloadLimitKBps=\"64\"", 64},
+        {"DownloadLimitKBps=4294967295", 4294967295u},
+        {"DownloadLimitKBps=4294967296", 0},
+        {"DownloadLimitKBps=", 0},
+        {"DownloadLimitKBps=12abc", 0},
+        {"DownloadLimitKBps=-5", 0},
+        {"DownloadLimitKBps=1.5", 0},
+        {"DownloadLimitKBps=0x400", 0},
+        {"DownloadLimitKBps=" + zeros.substr(40) + "20481", 20481},
+        // Cut to what the launcher reads (63 characters) it would be another number.
+        {"DownloadLimitKBps=" + zeros + "20481", 0},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Read("[Launcher]\r\n" + c.line + "\r\n").DownloadLimitKBps, c.limit) << c.line;
+    }
 }
 
 TEST_F(ConfigTest, PresentButEmptyKeyIsEmptyNotDefault) {

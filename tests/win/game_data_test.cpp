@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "system/launcher_state.h"
+#include "test_files.h"
 #include "update/update_timings.h"
 #include "update/update_worker.h"
 #include "update_fixture.h"
@@ -114,6 +115,45 @@ TEST_F(GameDataTest, MissingPackageStopsTheRunWithConnectDisabled) {
     EXPECT_EQ(RunUpdateSequence(), UpdateOutcome::GameDataFailed);
     for (const std::string& op : Ops()) {
         EXPECT_NE(op, "connect:1");
+    }
+}
+
+// The package has no checksum: a partial one is continued only under its own validator. A
+// cut partial of one package, then another package under a new validator (started over and
+// cut again), then that one continued with only its rest and installed.
+TEST_F(GameDataTest, PartialPackageIsContinuedOnlyUnderItsValidator) {
+    const std::string package = ReadProgram(QELT_FAKE_EXTRACTOR_EXE);
+    const size_t cut = package.size() * 6 / 10;
+    ScriptedResponse answer;
+    answer.Body = std::string(package.size(), 'x'); // another package of the same length
+    answer.ETag = "\"old\"";
+    answer.CloseAfterBytes = cut;
+    server_.SetResponse("/downloads/Qelt-Data.exe", answer);
+    EXPECT_FALSE(EnsureGameData());
+    ASSERT_TRUE(Exists("Qelt-Data.exe.part"));
+
+    answer.Body = package;
+    answer.ETag = "\"new\"";
+    server_.SetResponse("/downloads/Qelt-Data.exe", answer);
+    server_.ClearRequests();
+    ClearRecordedOps();
+    EXPECT_FALSE(EnsureGameData());
+    EXPECT_EQ(Ops().back(),
+              "status:Khong tai duoc du lieu game - kiem tra UpdateUrl trong Launcher.ini");
+    ASSERT_EQ(server_.Requests().size(), 1u);
+    EXPECT_EQ(server_.Requests()[0].Header("If-Range"), "\"old\"");
+    EXPECT_EQ(server_.BodyBytesSent(), cut); // the new package from its start
+
+    answer.CloseAfterBytes = std::string::npos;
+    server_.SetResponse("/downloads/Qelt-Data.exe", answer);
+    server_.ClearRequests();
+    EXPECT_TRUE(EnsureGameData()) << ::testing::PrintToString(Ops());
+    ASSERT_EQ(server_.Requests().size(), 1u);
+    EXPECT_EQ(server_.Requests()[0].Header("Range"), "bytes=" + std::to_string(cut) + "-");
+    EXPECT_EQ(server_.BodyBytesSent(), package.size() - cut);
+    EXPECT_TRUE(Exists("main.exe"));
+    for (const std::string& name : ListFolder(dir_)) {
+        EXPECT_EQ(name.find("Qelt-Data"), std::string::npos) << name;
     }
 }
 

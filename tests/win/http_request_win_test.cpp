@@ -1,9 +1,11 @@
 // HttpRequest against the loopback test server: what goes on the wire, bodies and statuses,
-// the progress texts, and every way a response can fail to arrive whole.
+// the progress texts, and every way a response can fail to arrive whole; its streamed form
+// with the memory it keeps and the rate limit.
 #include "net/http_request.h"
 
 #include <windows.h>
 #include <winhttp.h>
+#include <psapi.h>
 
 #include <gtest/gtest.h>
 
@@ -14,9 +16,13 @@
 #include <string>
 #include <vector>
 
+#include "crc32/crc32.h"
+#include "net/http_download.h"
 #include "recording_window_ops.h"
+#include "system/launcher_state.h"
 #include "test_files.h"
 #include "test_server.h"
+#include "update/file_checksum.h"
 
 namespace {
 
@@ -41,10 +47,15 @@ class HttpRequestTest : public ::testing::Test {
   protected:
     void SetUp() override {
         g_HttpTimeouts = HttpTimeouts();
+        g_Launcher.Config.DownloadLimitKBps = 0;
+        BuildCrc32Table();
         ASSERT_TRUE(server_.Start());
         ClearRecordedOps();
     }
-    void TearDown() override { g_HttpTimeouts = HttpTimeouts(); }
+    void TearDown() override {
+        g_HttpTimeouts = HttpTimeouts();
+        g_Launcher.Config.DownloadLimitKBps = 0;
+    }
     // GET (or POST with formBody) of a path on the test server.
     int Fetch(const std::string& path, ByteBuffer& response, const char* label = nullptr,
               const char* formBody = nullptr) {
@@ -304,6 +315,91 @@ TEST_F(HttpRequestTest, HttpsToAPlainHttpPortIsNoResponse) {
     EXPECT_EQ(Text(response), "untouched");
     // The client spoke TLS: no plain request ever reached the server.
     EXPECT_TRUE(server_.Requests().empty());
+}
+
+// Writes size bytes of PatternBody's kind in pieces, never the whole in memory, and returns
+// their CRC-32.
+uint32_t WritePatternFile(const std::string& path, uint64_t size) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    EXPECT_NE(file, INVALID_HANDLE_VALUE) << path;
+    const std::string piece = PatternBody(1u << 20);
+    uint32_t crc = 0xFFFFFFFFu;
+    for (uint64_t done = 0; done < size;) {
+        const DWORD length = static_cast<DWORD>(std::min<uint64_t>(piece.size(), size - done));
+        DWORD written = 0;
+        if (!WriteFile(file, piece.data(), length, &written, nullptr) || written == 0) {
+            break;
+        }
+        crc = Crc32Update(crc, piece.data(), written);
+        done += written;
+    }
+    CloseHandle(file);
+    return crc ^ 0xFFFFFFFFu;
+}
+
+PROCESS_MEMORY_COUNTERS MemoryCounters() {
+    PROCESS_MEMORY_COUNTERS counters;
+    memset(&counters, 0, sizeof counters);
+    GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+    return counters;
+}
+
+// A body streams to disk: a few hundred MiB lift the process's peak working set no more
+// than a 1 MiB body did (the peak only ever grows, so the small download goes first).
+TEST_F(HttpRequestTest, StreamedBodyKeepsMemoryFlatWhateverItsSize) {
+    constexpr uint64_t kMiB = 1u << 20;
+    constexpr uint64_t kLarge = 320 * kMiB;
+    const std::string dir = MakeScratchDir("stream");
+    server_.ServeFolder(dir);
+    const uint32_t smallCrc = WritePatternFile(dir + "\\small.bin", kMiB);
+    const uint32_t largeCrc = WritePatternFile(dir + "\\large.bin", kLarge);
+    const std::string target = dir + "\\got.bin";
+    ASSERT_EQ(HttpRequestToFile(server_.Url("/small.bin").c_str(), target.c_str(),
+                                ExpectedBody{true, smallCrc}, "small"),
+              DownloadResult::Written);
+    const PROCESS_MEMORY_COUNTERS afterSmall = MemoryCounters();
+    // The measure can tell: holding the body would lift the peak far above its old mark.
+    ASSERT_LT(afterSmall.PeakWorkingSetSize, afterSmall.WorkingSetSize + kLarge / 2);
+
+    ASSERT_EQ(HttpRequestToFile(server_.Url("/large.bin").c_str(), target.c_str(),
+                                ExpectedBody{true, largeCrc}, "large"),
+              DownloadResult::Written);
+    const SIZE_T grown = MemoryCounters().PeakWorkingSetSize - afterSmall.PeakWorkingSetSize;
+    EXPECT_LT(grown, 64 * kMiB) << "peak after 1 MiB " << afterSmall.PeakWorkingSetSize / kMiB
+                                << " MiB, grew by " << grown / kMiB << " MiB";
+    uint32_t written = 0;
+    EXPECT_TRUE(FileChecksum(target.c_str(), &written));
+    EXPECT_EQ(written, largeCrc);
+    EXPECT_EQ(ListFolder(dir), (std::vector<std::string>{"got.bin", "large.bin", "small.bin"}));
+    RemoveTree(dir);
+}
+
+// DownloadLimitKBps holds a body to its rate (only a missing limit could make this quick on
+// loopback) and shows the same progress text as ever.
+TEST_F(HttpRequestTest, DownloadLimitHoldsTheRate) {
+    const std::string body = PatternBody(512 * 1024);
+    server_.SetBody("/patch/f", body);
+    const std::string dir = MakeScratchDir("limit");
+    const std::string target = dir + "\\f";
+    g_Launcher.Config.DownloadLimitKBps = 256;
+    LARGE_INTEGER start, end, frequency;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
+    EXPECT_EQ(HttpRequestToFile(server_.Url("/patch/f").c_str(), target.c_str(),
+                                ExpectedBody{true, BufferChecksum(body.data(), body.size())}, "f"),
+              DownloadResult::Written);
+    QueryPerformanceCounter(&end);
+    const double seconds = static_cast<double>(end.QuadPart - start.QuadPart) /
+                           static_cast<double>(frequency.QuadPart);
+    EXPECT_GE(seconds, 1.9); // 512 KiB at 256 KiB/s: 2 s
+    std::string written;
+    EXPECT_TRUE(ReadWholeFile(target, &written) && written == body);
+    const std::vector<std::string> ops = RecordedOpLines();
+    ASSERT_GE(ops.size(), 2u);
+    EXPECT_EQ(ops[ops.size() - 2], "status:Dang tai f - 100% cua 512 KB");
+    EXPECT_EQ(ops.back(), "progress:100");
+    RemoveTree(dir);
 }
 
 // openssl s_server with a certificate made for the run: a real TLS peer that nobody trusts.

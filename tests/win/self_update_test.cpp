@@ -83,12 +83,17 @@ TEST_F(SelfUpdateTest, BuildHeldForAMomentStillRestarts) {
 TEST_F(SelfUpdateTest, DamagedBuildChangesNothingAndOtherFilesStillUpdate) {
     server_.SetBody("/launcher/manifest.txt",
                     Line("Launcher.exe", newBuild_) + Line("a.txt", "alpha"));
-    server_.SetBody("/patch/Launcher.exe", newBuild_ + "corrupted");
+    ScriptedResponse damaged;
+    damaged.Body = newBuild_ + "corrupted";
+    damaged.ETag = "\"damaged\""; // resumable, yet refused whole: nothing may stay to resume
+    server_.SetResponse("/patch/Launcher.exe", damaged);
     server_.SetBody("/patch/a.txt", "alpha");
     EXPECT_EQ(RunUpdateSequence(), UpdateOutcome::Success);
     EXPECT_EQ(Get("Launcher.exe"), oldBuild_);
     EXPECT_FALSE(Exists("Launcher.exe.old"));
     EXPECT_FALSE(Exists("Launcher.exe.new"));
+    EXPECT_FALSE(Exists("Launcher.exe.new.part"));
+    EXPECT_FALSE(Exists("Launcher.exe.new.qres"));
     EXPECT_EQ(Get("a.txt"), "alpha");
     Lines ops = Ops();
     EXPECT_NE(std::find(ops.begin(), ops.end(),

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <cstdlib>
 #include <memory>
 
 #include "system/launcher_state.h"
@@ -31,6 +32,16 @@ DWORD WINAPI RunCheck(void* param) {
     CheckRun* run = static_cast<CheckRun*>(param);
     run->Result = RunPatchLoop(run->Entries, &run->Found);
     return 0;
+}
+
+// Bytes that depend on their position and on seed, so that a lost, repeated or foreign
+// piece shows.
+std::string Pattern(size_t length, unsigned seed) {
+    std::string bytes(length, '\0');
+    for (size_t i = 0; i < length; ++i) {
+        bytes[i] = static_cast<char>(i * 7u + i / 251u + seed * 131u);
+    }
+    return bytes;
 }
 
 TEST_F(UpdateWorkerTest, AutoUpdateOffMakesNoRequest) {
@@ -220,6 +231,7 @@ TEST_F(UpdateWorkerTest, BodyThatDoesNotMatchTheManifestIsNotWritten) {
     }
     ScriptedResponse stale;
     stale.Body = "<html>captive portal</html>";
+    stale.ETag = "\"portal\""; // would make it resumable: refused, it must leave nothing
     ScriptedResponse cutChunked;
     cutChunked.Body = whole;
     cutChunked.Chunked = true;
@@ -240,6 +252,80 @@ TEST_F(UpdateWorkerTest, BodyThatDoesNotMatchTheManifestIsNotWritten) {
             EXPECT_EQ(std::count(ops.begin(), ops.end(), "connect:1"), 0);
         }
     }
+}
+
+// A download cut at 60% keeps what arrived; the next run asks for the rest only and shows
+// the percentage of the whole file, and nothing is left beside the file afterwards.
+TEST_F(UpdateWorkerTest, CutDownloadIsContinuedWithOnlyTheRest) {
+    const std::string whole = Pattern(1u << 20, 1);
+    const std::string manifest = Line("data/big.pak", whole);
+    server_.SetBody("/launcher/manifest.txt", manifest);
+    ScriptedResponse answer;
+    answer.Body = whole;
+    answer.ETag = "\"v1\"";
+    answer.CloseAfterBytes = whole.size() * 6 / 10;
+    server_.SetResponse("/patch/data/big.pak", answer);
+    EXPECT_EQ(RunUpdateSequence(), UpdateOutcome::DownloadFailed);
+    EXPECT_EQ(Ops().back(), "status:Tai that bai: data/big.pak");
+    EXPECT_FALSE(Exists("data\\big.pak"));
+    const size_t kept = Get("data\\big.pak.part").size();
+    EXPECT_EQ(kept, answer.CloseAfterBytes);
+
+    ClearRecordedOps();
+    server_.ClearRequests();
+    answer.CloseAfterBytes = std::string::npos;
+    server_.SetResponse("/patch/data/big.pak", answer);
+    EXPECT_EQ(RunUpdateSequence(), UpdateOutcome::Success) << ::testing::PrintToString(Ops());
+    EXPECT_TRUE(Get("data\\big.pak") == whole);
+    EXPECT_EQ(ListFolder(Path("data")), (Lines{"big.pak"}));
+    const std::vector<RecordedRequest> requests = server_.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1].Header("Range"), "bytes=" + std::to_string(kept) + "-");
+    EXPECT_EQ(requests[1].Header("If-Range"), "\"v1\"");
+    EXPECT_EQ(server_.BodyBytesSent(), manifest.size() + whole.size() - kept);
+    const Lines ops = Ops();
+    const auto first = std::find_if(ops.begin(), ops.end(), [](const std::string& op) {
+        return op.rfind("status:Dang tai ", 0) == 0;
+    });
+    ASSERT_NE(first, ops.end());
+    // The percentage counts the whole file: the first piece of the rest (at most 32 KiB)
+    // brings it from 60% to at most 63%.
+    const std::string prefix = "status:Dang tai data/big.pak (1/1) - ";
+    ASSERT_EQ(first->rfind(prefix, 0), 0u) << *first;
+    const int percent = atoi(first->c_str() + prefix.size());
+    EXPECT_TRUE(percent >= 60 && percent <= 63) << *first;
+    EXPECT_EQ(first->substr(first->find('%')), "% cua 1024 KB");
+    EXPECT_TRUE(ContainsRun(ops, {"status:Dang tai data/big.pak (1/1) - 100% cua 1024 KB",
+                                  "progress:100", "status:Da cap nhat 1 file", "progress:100"}));
+}
+
+// A partial download of one version is never joined to another: here the server keeps its
+// validator across versions (of the same size), so only the manifest's CRC-32 tells them
+// apart.
+TEST_F(UpdateWorkerTest, PartialOfAnotherVersionIsNeverJoined) {
+    const std::string versionA = Pattern(300000, 1);
+    const std::string versionB = Pattern(300000, 2);
+    server_.SetBody("/launcher/manifest.txt", Line("a.bin", versionA));
+    ScriptedResponse answer;
+    answer.Body = versionA;
+    answer.ETag = "\"same-size\"";
+    answer.CloseAfterBytes = 180000;
+    server_.SetResponse("/patch/a.bin", answer);
+    EXPECT_EQ(RunUpdateSequence(), UpdateOutcome::DownloadFailed);
+    ASSERT_TRUE(Exists("a.bin.part"));
+
+    server_.ClearRequests();
+    server_.SetBody("/launcher/manifest.txt", Line("a.bin", versionB));
+    answer.Body = versionB;
+    answer.CloseAfterBytes = std::string::npos;
+    server_.SetResponse("/patch/a.bin", answer);
+    EXPECT_EQ(RunUpdateSequence(), UpdateOutcome::Success);
+    EXPECT_TRUE(Get("a.bin") == versionB);
+    const std::vector<RecordedRequest> requests = server_.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_FALSE(requests[1].HasHeader("Range"));
+    EXPECT_FALSE(Exists("a.bin.part"));
+    EXPECT_FALSE(Exists("a.bin.qres"));
 }
 
 TEST_F(UpdateWorkerTest, LocalPathThatIsAFolderCannotBeWritten) {

@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "update/state_files.h"
+
 namespace {
 
 void Walk(const std::string& root, const std::string& relative, std::vector<ClientEntry>* files,
@@ -58,4 +60,17 @@ void ListClientFolder(const std::string& root, std::vector<ClientEntry>* files,
     Walk(root, "", files, problems);
     std::sort(files->begin(), files->end(),
               [](const ClientEntry& a, const ClientEntry& b) { return a.Path < b.Path; });
+}
+
+std::vector<std::string> TakeOutLauncherStateFiles(std::vector<ClientEntry>* files) {
+    std::vector<std::string> out;
+    auto kept = std::remove_if(files->begin(), files->end(), [&](const ClientEntry& file) {
+        const bool stateFile = IsLauncherStateFile(file.Path.c_str());
+        if (stateFile) {
+            out.push_back(file.Path);
+        }
+        return stateFile;
+    });
+    files->erase(kept, files->end());
+    return out;
 }

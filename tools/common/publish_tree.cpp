@@ -1,11 +1,13 @@
 // Manifest text and the name rules of the publisher.
 #include "publish_tree.h"
 
+#include <unicode/uchar.h>
+#include <unicode/ustring.h>
+
 #include <algorithm>
 #include <cstdio>
-#include <map>
-#include <set>
 
+#include "common/name_rules.h"
 #include "update/manifest.h"
 
 namespace {
@@ -13,37 +15,22 @@ namespace {
 constexpr size_t kMaxPath = 260;    // MAX_PATH, terminator included
 constexpr size_t kPathOverhead = 7; // '\' joining folder and path, ".part", terminator
 
-char LowerAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-std::string LowerAscii(const std::string& text) {
-    std::string lower = text;
-    std::transform(lower.begin(), lower.end(), lower.begin(), [](char c) { return LowerAscii(c); });
-    return lower;
-}
-
-// CON, PRN, AUX, NUL, COM1-9 and LPT1-9 name a device in every folder, with any extension.
-bool IsDeviceName(const std::string& component) {
-    const std::string base = LowerAscii(component.substr(0, component.find('.')));
-    if (base == "con" || base == "prn" || base == "aux" || base == "nul") {
-        return true;
+// Runs one ICU string function into a buffer that grows until the result fits.
+template <typename Convert> bool IcuString(std::u16string* out, Convert convert) {
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        UErrorCode error = U_ZERO_ERROR;
+        const int32_t length = convert(reinterpret_cast<UChar*>(&(*out)[0]),
+                                       static_cast<int32_t>(out->size()), &error);
+        if (U_SUCCESS(error)) {
+            out->resize(static_cast<size_t>(length));
+            return true;
+        }
+        if (error != U_BUFFER_OVERFLOW_ERROR || length <= 0) {
+            return false;
+        }
+        out->resize(static_cast<size_t>(length));
     }
-    return base.size() == 4 && (base.compare(0, 3, "com") == 0 || base.compare(0, 3, "lpt") == 0) &&
-           base[3] >= '1' && base[3] <= '9';
-}
-
-std::string ComponentProblem(const std::string& component) {
-    if (component.empty()) {
-        return "has an empty folder name";
-    }
-    if (component.back() == ' ' || component.back() == '.') {
-        return "has a name ending in a space or a dot, which Windows drops";
-    }
-    if (IsDeviceName(component)) {
-        return "has a Windows device name (" + component + ")";
-    }
-    return "";
+    return false;
 }
 
 } // namespace
@@ -65,42 +52,9 @@ std::string BuildManifest(std::vector<PublishedFile> files) {
 }
 
 std::string PathProblem(const std::string& path) {
-    if (path.size() > kManifestPathMax) {
-        return "is longer than 200 bytes";
-    }
-    for (unsigned char c : path) {
-        if (c == '\t' || c == '\r' || c == '\n') {
-            return "holds a TAB or a line break, which end a manifest line";
-        }
-        if (c < 0x20 || c == 0x7F) {
-            return "holds a control character";
-        }
-        if (c == ':') {
-            return "holds ':'";
-        }
-        if (c == '\\' || c == '%' || c == '#' || c == '?') {
-            return std::string("holds '") + static_cast<char>(c) +
-                   "', which the launcher puts into the URL unescaped";
-        }
-        if (c == '<' || c == '>' || c == '"' || c == '|' || c == '*') {
-            return std::string("holds '") + static_cast<char>(c) +
-                   "', which Windows refuses in names";
-        }
-    }
-    if (path.find("..") != std::string::npos) {
-        return "holds '..'";
-    }
-    size_t start = 0;
-    for (;;) {
-        const size_t slash = path.find('/', start);
-        const std::string problem = ComponentProblem(path.substr(start, slash - start));
-        if (!problem.empty()) {
-            return problem;
-        }
-        if (slash == std::string::npos) {
-            break;
-        }
-        start = slash + 1;
+    const std::string problem = NameProblem(path);
+    if (!problem.empty()) {
+        return problem;
     }
     // The launcher's own rules last, so that it never skips a line the publisher wrote.
     if (!ManifestPathAccepted(path, 0)) {
@@ -109,30 +63,48 @@ std::string PathProblem(const std::string& path) {
     return "";
 }
 
+// Windows compares names by upper-casing each UTF-16 unit with its own table. Unicode's
+// folding alone keeps dotless i apart from I, which that upper-casing joins; upper-casing
+// first and then folding joins every pair either of them joins (and a few more, such as ß
+// and ss, which is the safe side for a name a launcher must keep apart).
+std::string WindowsCaseKey(const std::string& path) {
+    const int32_t length = static_cast<int32_t>(path.size());
+    std::u16string wide(path.size() + 1, u'\0');
+    std::u16string upper(3 * path.size() + 1, u'\0');
+    std::u16string folded(3 * upper.size() + 1, u'\0');
+    if (!IcuString(&wide,
+                   [&](UChar* out, int32_t cap, UErrorCode* error) {
+                       int32_t n = 0;
+                       u_strFromUTF8(out, cap, &n, path.data(), length, error);
+                       return n;
+                   }) ||
+        !IcuString(&upper,
+                   [&](UChar* out, int32_t cap, UErrorCode* error) {
+                       return u_strToUpper(out, cap, reinterpret_cast<const UChar*>(wide.data()),
+                                           static_cast<int32_t>(wide.size()), "", error);
+                   }) ||
+        !IcuString(&folded, [&](UChar* out, int32_t cap, UErrorCode* error) {
+            return u_strFoldCase(out, cap, reinterpret_cast<const UChar*>(upper.data()),
+                                 static_cast<int32_t>(upper.size()), U_FOLD_CASE_DEFAULT, error);
+        })) {
+        return path; // not UTF-8: refused by NameProblem already
+    }
+    std::string key(4 * folded.size() + 1, '\0');
+    UErrorCode error = U_ZERO_ERROR;
+    int32_t n = 0;
+    u_strToUTF8(&key[0], static_cast<int32_t>(key.size()), &n,
+                reinterpret_cast<const UChar*>(folded.data()), static_cast<int32_t>(folded.size()),
+                &error);
+    if (U_FAILURE(error)) {
+        return path;
+    }
+    key.resize(static_cast<size_t>(n));
+    return key;
+}
+
 std::vector<std::pair<std::string, std::string>>
 CaseCollisions(const std::vector<std::string>& paths) {
-    struct Seen {
-        std::string Original;
-        bool IsFile;
-    };
-    std::map<std::string, Seen> seen;
-    std::set<std::pair<std::string, std::string>> pairs;
-    auto note = [&](const std::string& original, bool isFile) {
-        auto inserted = seen.emplace(LowerAscii(original), Seen{original, isFile});
-        const Seen& other = inserted.first->second;
-        // Folders that differ only in case merge into one folder on Windows: harmless.
-        if (!inserted.second && other.Original != original && (other.IsFile || isFile)) {
-            pairs.emplace(std::min(other.Original, original), std::max(other.Original, original));
-        }
-    };
-    for (const std::string& path : paths) {
-        for (size_t slash = path.find('/'); slash != std::string::npos;
-             slash = path.find('/', slash + 1)) {
-            note(path.substr(0, slash), false);
-        }
-        note(path, true);
-    }
-    return std::vector<std::pair<std::string, std::string>>(pairs.begin(), pairs.end());
+    return CaseCollisions(paths, WindowsCaseKey);
 }
 
 size_t LongestInstallDir(size_t longestPath) {

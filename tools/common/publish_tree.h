@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct PublishedFile {
@@ -20,11 +21,14 @@ std::string ManifestLine(const PublishedFile& file);
 std::string BuildManifest(std::vector<PublishedFile> files);
 
 // Why a launcher could not fetch or write this relative path ('/' separators), or "" when
-// it can. Checks the launcher's own manifest rules and what the URL and Windows add to them.
+// it can: the name rules of common/name_rules.h, then the launcher's own manifest rules.
 std::string PathProblem(const std::string& path);
 
-// Pairs of paths that name one file on Windows (equal without regard to ASCII case), also
-// when one of them is a folder of the other ("Data" and "data/x"). Each pair once.
+// A UTF-8 name with every letter in one case, joining whatever Windows joins: Unicode's
+// full upper-casing followed by its default case folding (ICU).
+std::string WindowsCaseKey(const std::string& path);
+
+// CaseCollisions of common/name_rules.h under WindowsCaseKey.
 std::vector<std::pair<std::string, std::string>>
 CaseCollisions(const std::vector<std::string>& paths);
 

@@ -4,7 +4,12 @@
 #                          static HTTP server; the real Launcher.exe in an empty folder installs
 #                          the client through its first run, and then finds every file current
 #   pack_test.sh damaged   a truncated, an altered and an escaping package each exit non-zero
-#                          and leave the output folder exactly as it was
+#                          and leave the output folder exactly as it was; so does a package
+#                          whose last file meets a folder at the rename step, after the
+#                          files before it were put in place
+#   pack_test.sh names     the shared name table (tests/tools/common/name_rules.txt): qelt-pack
+#                          refuses every name a folder here can hold, and the extractor
+#                          refuses each refused or colliding name before writing anything
 # Needs the tools preset (qelt-pack, qelt-publish, the extractors) and the windows-x64 preset
 # (Launcher.exe, window_probe.exe, tests/support/fake_game.exe) built. Exits 0 on success.
 set -u
@@ -121,13 +126,113 @@ EOF
     [ ! -e "$scratch/escaped.txt" ] || fail "a file escaped the output folder"
     code=$("$QELT_WINE" "$scratch/Qelt-Data.exe" "-oZ:$out" -x </dev/null >/dev/null 2>&1; echo $?)
     [ "$code" != 0 ] || fail "an unknown option was accepted"
+    # The rename step fails at its last file (a folder stands where it must go): the file
+    # renamed before it is put back, the one added and the folder made for it go again.
+    mkdir -p "$scratch/late/b" "$out/d.txt"
+    echo "new" >"$scratch/late/a.txt"
+    echo "added" >"$scratch/late/b/c.txt"
+    echo "file" >"$scratch/late/d.txt"
+    echo "inside" >"$out/d.txt/inside.txt"
+    "$tools/qelt-pack" --arch x64 "$scratch/late" "$scratch/late.exe" >/dev/null || fail "qelt-pack"
+    cp "$out/main.exe" "$out/a.txt"
+    before_late=$(listing "$out")
+    code=$(extract "$scratch/late.exe" "$out")
+    [ "$code" = 4 ] || fail "the rename failure exited $code, not 4"
+    [ "$(listing "$out")" = "$before_late" ] ||
+        fail "the rename failure left: $(diff <(echo "$before_late") <(listing "$out"))"
+    rm -rf "$out/d.txt" "$out/a.txt"
     # The intact package over the same folder: every file in place, the old one replaced.
     [ "$(extract "$scratch/Qelt-Data.exe" "$out")" = 0 ] || fail "the intact package failed"
     [ "$(listing "$out")" = "$(listing "$client")" ] || fail "the intact package differs"
-    echo "pack_test: truncated, altered and escaping packages refused, nothing left behind"
+    echo "pack_test: truncated, altered and escaping packages refused, a failed rename step undone; nothing left behind"
+    ;;
+names)
+    mkdir -p "$scratch/names"
+    python3 - "$QELT_WINE" "$tools" "$root/tests/tools/common/name_rules.txt" "$scratch/names" <<'EOF'
+import os, shutil, struct, subprocess, sys, zlib
+wine, tools, table, work = sys.argv[1:5]
+stub = open(os.path.join(tools, "qelt-pack-stub-x64.exe"), "rb").read()
+def decode(field):
+    return field.encode().decode("unicode_escape").encode("latin-1")
+cases = []
+for line in open(table, encoding="utf-8"):
+    line = line.rstrip("\n")
+    if line and not line.startswith("#"):
+        kind, *fields = line.split("\t")
+        cases.append((kind, [decode(f) for f in fields]))
+def package(names, path):
+    data, index = b"", b""
+    for name in names:
+        packed = zlib.compress(b"x")
+        index += struct.pack("<H", len(name)) + name + struct.pack(
+            "<QIQQ", 1, zlib.crc32(b"x"), len(stub) + len(data), len(packed))
+        data += packed
+    trailer = struct.pack("<QQII", len(stub) + len(data), len(index), len(names),
+                          zlib.crc32(index)) + b"QELTPAK1"
+    open(path, "wb").write(stub + data + index + trailer)
+def listing(folder):
+    return sorted((os.path.relpath(os.path.join(d, n), folder), open(os.path.join(d, n), "rb").read())
+                  for d, _, files in os.walk(folder) for n in files)
+failures = []
+out = os.path.join(work, "out")
+os.makedirs(out)
+open(os.path.join(out, "main.exe"), "wb").write(b"kept")
+before = listing(out)
+checked = 0
+for number, (kind, fields) in enumerate(cases):
+    if kind == "fold":
+        continue  # the extractor follows the table of the Windows it runs on
+    names = fields[:1] if kind in ("refused", "accepted") else fields[:2]
+    exe = os.path.join(work, "p%d.exe" % number)
+    package(names, exe)
+    code = subprocess.run([wine, exe, "-oZ:" + out, "-y"], stdin=subprocess.DEVNULL,
+                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode
+    after = listing(out)
+    if kind in ("accepted", "apart"):
+        # Folders differing in case merge, as on Windows: count the files, not their paths.
+        added = [f for f in after if f not in before]
+        if code != 0 or len(added) != len(names) or any(f[1] != b"x" for f in added):
+            failures.append("%s %r: exit %d, %r" % (kind, names, code, after))
+        shutil.rmtree(out)
+        os.makedirs(out)
+        open(os.path.join(out, "main.exe"), "wb").write(b"kept")
+    elif code != 3 or after != before:
+        failures.append("%s %r: exit %d, left %r" % (kind, names, code, after))
+        shutil.rmtree(out)
+        os.makedirs(out)
+        open(os.path.join(out, "main.exe"), "wb").write(b"kept")
+    checked += 1
+# qelt-pack: every refused or colliding name a folder here can hold, in one client.
+client = os.path.join(work, "client")
+os.makedirs(client)
+made = []
+for kind, fields in cases:
+    for name in (fields[:1] if kind == "refused" else
+                 fields[:2] if kind in ("collide", "fold") else []):
+        if name.startswith(b"/") or any(p in (b"", b".", b"..") for p in name.split(b"/")):
+            continue
+        path = os.path.join(client.encode(), name)
+        try:
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            open(path, "wb").write(b"x")
+            made.append(name)
+        except OSError:
+            pass
+pack = subprocess.run([os.path.join(tools, "qelt-pack"), "--arch", "x64", client,
+                       os.path.join(work, "bad.exe")], capture_output=True)
+if pack.returncode != 1 or os.path.exists(os.path.join(work, "bad.exe")):
+    failures.append("qelt-pack exited %d" % pack.returncode)
+failures += ["qelt-pack did not name %r" % n for n in made if n not in pack.stderr]
+for failure in failures:
+    print("pack_test: " + failure)
+print("pack_test: %d name cases through the extractor, %d names through qelt-pack"
+      % (checked, len(made)))
+sys.exit(1 if failures or checked < 45 else 0)
+EOF
+    [ $? = 0 ] || fail "the name rules"
     ;;
 *)
-    echo "usage: $0 install|damaged"
+    echo "usage: $0 install|damaged|names"
     exit 2
     ;;
 esac

@@ -1,10 +1,11 @@
 // The extractor at the front of every game data package (Qelt-Data.exe): started as
-// "PKG" -o"DIR" -y, it unpacks the files appended to its own program file into DIR. Each
-// file goes to a temporary beside its target and is checked against its CRC-32; only when
-// every file checked out are they all renamed into place, so a damaged package leaves
-// nothing half-written behind.
-//   exit 0 every file in place, 2 bad command line, 3 damaged or truncated package,
-//   4 a file could not be written
+// "PKG" -o"DIR" -y, it unpacks the files appended to its own program file into DIR. Names
+// are checked before anything is written; each file goes to a temporary beside its target
+// and is checked against its CRC-32; only when every file checked out are they renamed into
+// place, the files they replace kept aside until the last one is in. Any failure leaves
+// DIR as it was: renames undone, temporaries and the folders it made removed.
+//   exit 0 every file in place, 2 bad command line, 3 damaged or truncated package or a
+//   name Windows cannot keep, 4 a file could not be written or put in place
 #include <windows.h>
 
 #include <shellapi.h>
@@ -13,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "common/name_rules.h"
 #include "pack_format.h"
 
 namespace {
@@ -22,11 +24,14 @@ enum ExitCode { kExtracted = 0, kUsage = 2, kDamaged = 3, kWriteFailed = 4 };
 constexpr DWORD kPieceSize = 256 * 1024;
 constexpr uint64_t kIndexMax = 64ull << 20;
 constexpr wchar_t kTempSuffix[] = L"#qelt-part";
+constexpr wchar_t kAsideSuffix[] = L"#qelt-old"; // '#' is never in a stored name
 
 struct Job {
     PackEntry Entry;
     std::wstring Target;
     bool TempWritten = false;
+    bool Placed = false;   // the new file is at Target
+    bool SetAside = false; // the file it replaced waits at Target + kAsideSuffix
 };
 
 bool ReadAt(HANDLE file, uint64_t offset, void* buffer, DWORD length) {
@@ -69,6 +74,25 @@ std::wstring Widen(const std::string& utf8) {
     MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), static_cast<int>(utf8.size()),
                         &wide[0], n);
     return wide;
+}
+
+// Windows' own upper-casing, the one its file systems compare names with (file-system
+// casing: no LCMAP_LINGUISTIC_CASING), as a key for the shared collision check. A key
+// rather than CompareStringOrdinal's yes or no, so one sorted pass finds every pair.
+std::string UpperCaseKey(const std::string& utf8) {
+    const std::wstring wide = Widen(utf8);
+    if (wide.empty()) {
+        return utf8; // not UTF-8: refused by NameProblem already
+    }
+    std::wstring upper(wide.size(), L'\0');
+    const int n = LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, wide.c_str(),
+                                static_cast<int>(wide.size()), &upper[0],
+                                static_cast<int>(upper.size()), nullptr, nullptr, 0);
+    if (n <= 0) {
+        return utf8;
+    }
+    return std::string(reinterpret_cast<const char*>(upper.data()),
+                       static_cast<size_t>(n) * sizeof(wchar_t));
 }
 
 // Creates the folders above target that are missing, below root; notes each one made.
@@ -193,10 +217,41 @@ bool ReadIndex(HANDLE package, std::vector<PackEntry>* entries) {
     return pos == index.size();
 }
 
-void Discard(const std::vector<Job>& jobs, const std::vector<std::wstring>& madeDirs) {
-    for (const Job& job : jobs) {
-        if (job.TempWritten) {
-            DeleteFileW((job.Target + kTempSuffix).c_str());
+// Moves every checked temporary over its target. A file already there is first moved aside,
+// so that a failure later on can put it back; a folder or a read-only file there fails.
+int PutInPlace(std::vector<Job>* jobs) {
+    for (Job& job : *jobs) {
+        const DWORD attributes = GetFileAttributesW(job.Target.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES) {
+            if ((attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0 ||
+                !MoveFileExW(job.Target.c_str(), (job.Target + kAsideSuffix).c_str(),
+                             MOVEFILE_REPLACE_EXISTING)) {
+                return kWriteFailed;
+            }
+            job.SetAside = true;
+        }
+        if (!MoveFileExW((job.Target + kTempSuffix).c_str(), job.Target.c_str(),
+                         MOVEFILE_WRITE_THROUGH)) {
+            return kWriteFailed;
+        }
+        job.TempWritten = false;
+        job.Placed = true;
+    }
+    return kExtracted;
+}
+
+// Takes back everything a failed extraction did, last step first: placed files removed,
+// replaced ones put back, temporaries deleted, the folders it made removed.
+void Undo(std::vector<Job>* jobs, const std::vector<std::wstring>& madeDirs) {
+    for (auto job = jobs->rbegin(); job != jobs->rend(); ++job) {
+        if (job->Placed) {
+            DeleteFileW(job->Target.c_str());
+        }
+        if (job->SetAside) {
+            MoveFileExW((job->Target + kAsideSuffix).c_str(), job->Target.c_str(), 0);
+        }
+        if (job->TempWritten) {
+            DeleteFileW((job->Target + kTempSuffix).c_str());
         }
     }
     for (auto dir = madeDirs.rbegin(); dir != madeDirs.rend(); ++dir) {
@@ -222,15 +277,20 @@ int Extract(const std::wstring& outDir) {
     while (root.size() > 1 && (root.back() == L'\\' || root.back() == L'/')) {
         root.pop_back();
     }
+    // Every name is checked before anything is written: one Windows cannot keep apart or
+    // create would otherwise fail half way, or land as another name.
+    std::vector<std::string> paths;
     for (const PackEntry& entry : entries) {
         std::wstring relative = Widen(entry.Path);
-        safe = safe && PackPathSafe(entry.Path) && !relative.empty();
+        safe = safe && PackPathSafe(entry.Path) && NameProblem(entry.Path).empty() &&
+               !relative.empty();
         for (wchar_t& c : relative) {
             c = c == L'/' ? L'\\' : c;
         }
-        jobs.push_back(Job{entry, root + L"\\" + relative, false});
+        jobs.push_back(Job{entry, root + L"\\" + relative});
+        paths.push_back(entry.Path);
     }
-    if (!safe) {
+    if (!safe || !CaseCollisions(paths, UpperCaseKey).empty()) {
         CloseHandle(package);
         return kDamaged;
     }
@@ -254,17 +314,17 @@ int Extract(const std::wstring& outDir) {
         }
     }
     CloseHandle(package);
+    if (result == kExtracted) {
+        result = PutInPlace(&jobs);
+    }
     if (result != kExtracted) {
-        Discard(jobs, madeDirs);
+        Undo(&jobs, madeDirs);
         return result;
     }
-    for (Job& job : jobs) {
-        if (!MoveFileExW((job.Target + kTempSuffix).c_str(), job.Target.c_str(),
-                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-            Discard(jobs, {});
-            return kWriteFailed;
+    for (const Job& job : jobs) {
+        if (job.SetAside) {
+            DeleteFileW((job.Target + kAsideSuffix).c_str());
         }
-        job.TempWritten = false;
     }
     return kExtracted;
 }

@@ -1,0 +1,43 @@
+// What the parts of qelt-publish share: its options, exit codes and the files of a publish.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+enum ExitCode { kPublished = 0, kRefused = 1, kUsage = 2, kWriteFailed = 3 };
+
+constexpr int kDefaultKeep = 3; // versions in the tree after a publish: two to roll back to
+
+struct Options {
+    std::string Client;
+    std::string Tree;
+    std::string Package;
+    std::string Status;
+    int Keep = kDefaultKeep;
+    bool DryRun = false;
+    bool Rollback = false;
+};
+
+// Which file is which, as it stands on disk.
+struct FileIdentity {
+    uint64_t Size = 0;
+    uint64_t Inode = 0;
+    int64_t MtimeNs = 0;
+    bool operator==(const FileIdentity& o) const {
+        return Size == o.Size && Inode == o.Inode && MtimeNs == o.MtimeNs;
+    }
+};
+
+// One file of the new version: a client file under patch/, or the package under downloads/.
+struct VersionFile {
+    std::string Source;       // where it is read from
+    std::string Served;       // relative to the version: "patch/<path>" or "downloads/..."
+    std::string ManifestPath; // "" for the package
+    uint64_t Size = 0;
+    uint32_t Crc = 0;
+    bool Listed = false;   // the live manifest lists it
+    bool InLive = false;   // the live version holds these very bytes: linked, not copied
+    bool Copied = false;   // already copied into the new version
+    FileIdentity Identity; // of the file in the new version (live file when InLive)
+};
