@@ -41,4 +41,7 @@ void ReadLauncherConfig(const char* launcherDir, LauncherConfig* config) {
     char limit[64];
     ReadKey("DownloadLimitKBps", "", limit, sizeof limit, configPath);
     config->DownloadLimitKBps = strlen(limit) + 1 < sizeof limit ? ParseDownloadLimit(limit) : 0;
+    char quickCheck[4];
+    ReadKey("QuickCheck", "", quickCheck, sizeof quickCheck, configPath);
+    config->QuickCheck = strcmp(quickCheck, kQuickCheckOn) == 0;
 }

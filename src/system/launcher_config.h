@@ -1,5 +1,5 @@
-// The settings of Launcher.ini: fixed-capacity strings in the system code page and the
-// download rate limit.
+// The settings of Launcher.ini: fixed-capacity strings in the system code page, the
+// download rate limit and one switch.
 #pragma once
 
 #include <cstdint>
@@ -14,6 +14,9 @@ struct LauncherConfig {
     // an overlong value is cut to one the key's parser refuses, never to another key.
     char UpdateKey[130];
     uint32_t DownloadLimitKBps; // KiB per second for every download; 0: no limit
+    // Trust what the record says of files unchanged since they were verified (size,
+    // write time, file ID), instead of reading every file at every start. On only for "1".
+    bool QuickCheck;
 };
 
 constexpr char kConfigFileName[] = "Launcher.ini";
@@ -24,3 +27,4 @@ constexpr char kDefaultUpdateUrl[] = "";
 constexpr char kDefaultBackgroundImage[] = "launcher_bg.png";
 constexpr char kDefaultTitle[] = "ZORVAND";
 constexpr char kDefaultUpdateKey[] = "";
+constexpr char kQuickCheckOn[] = "1";

@@ -11,6 +11,7 @@
 #include "net/http_request.h"
 #include "system/launcher_state.h"
 #include "ui/window_ops.h"
+#include "update/check_record.h"
 #include "update/file_checksum.h"
 #include "update/self_update.h"
 #include "update/signed_update.h"
@@ -19,13 +20,17 @@
 
 namespace {
 
-bool NeedsDownload(const ManifestEntry& entry) {
+FileRead ReadEntry(const ManifestEntry& entry) {
     char localPath[kPathCapacity];
-    if (!LocalPathOf(localPath, sizeof localPath, g_Launcher.LauncherDir, entry.Path.c_str())) {
-        return true;
+    FileRead read = {false, 0};
+    if (LocalPathOf(localPath, sizeof localPath, g_Launcher.LauncherDir, entry.Path.c_str())) {
+        read.Opened = FileChecksum(localPath, &read.Crc);
     }
-    uint32_t checksum = 0;
-    return !FileChecksum(localPath, &checksum) || checksum != entry.Crc;
+    return read;
+}
+
+bool Differs(const FileRead& read, const ManifestEntry& entry) {
+    return !read.Opened || read.Crc != entry.Crc;
 }
 
 // Read-ahead of the check phase: reader threads open, read and checksum the files ahead of
@@ -40,17 +45,27 @@ enum : unsigned char { kVerdictPending, kVerdictCurrent, kVerdictChanged };
 
 struct CheckAhead {
     const std::vector<ManifestEntry>* Entries;
+    const std::vector<size_t>* ToRead; // the entries to read, in manifest order
+    FileRead* Reads;                   // what each read found, by entry; may be null
     CRITICAL_SECTION Lock;
     CONDITION_VARIABLE VerdictReady; // the worker waits for the next verdict
     CONDITION_VARIABLE SlotFree;     // readers wait until they are not too far ahead
-    size_t NextToCheck;              // the next entry a reader takes
+    size_t NextToCheck;              // the next of ToRead a reader takes
     size_t Taken;                    // verdicts the worker has taken
     unsigned char Verdicts[kCheckAhead];
 };
 
+bool CheckOne(CheckAhead& ahead, size_t entry) {
+    const FileRead read = ReadEntry((*ahead.Entries)[entry]);
+    if (ahead.Reads != nullptr) {
+        ahead.Reads[entry] = read;
+    }
+    return Differs(read, (*ahead.Entries)[entry]);
+}
+
 DWORD WINAPI CheckReader(LPVOID param) {
     CheckAhead& ahead = *static_cast<CheckAhead*>(param);
-    const size_t count = ahead.Entries->size();
+    const size_t count = ahead.ToRead->size();
     EnterCriticalSection(&ahead.Lock);
     for (;;) {
         while (ahead.NextToCheck < count && ahead.NextToCheck >= ahead.Taken + kCheckAhead) {
@@ -59,40 +74,57 @@ DWORD WINAPI CheckReader(LPVOID param) {
         if (ahead.NextToCheck >= count) {
             break;
         }
-        const size_t i = ahead.NextToCheck++;
+        const size_t k = ahead.NextToCheck++;
         LeaveCriticalSection(&ahead.Lock);
-        const bool changed = NeedsDownload((*ahead.Entries)[i]);
+        const bool changed = CheckOne(ahead, (*ahead.ToRead)[k]);
         EnterCriticalSection(&ahead.Lock);
-        ahead.Verdicts[i % kCheckAhead] = changed ? kVerdictChanged : kVerdictCurrent;
+        ahead.Verdicts[k % kCheckAhead] = changed ? kVerdictChanged : kVerdictCurrent;
         WakeConditionVariable(&ahead.VerdictReady);
     }
     LeaveCriticalSection(&ahead.Lock);
     return 0;
 }
 
-bool TakeVerdict(CheckAhead& ahead, size_t i) {
+bool TakeVerdict(CheckAhead& ahead, size_t k) {
     EnterCriticalSection(&ahead.Lock);
-    unsigned char& slot = ahead.Verdicts[i % kCheckAhead];
+    unsigned char& slot = ahead.Verdicts[k % kCheckAhead];
     while (slot == kVerdictPending) {
         SleepConditionVariableCS(&ahead.VerdictReady, &ahead.Lock, INFINITE);
     }
     const bool changed = slot == kVerdictChanged;
     slot = kVerdictPending;
-    ahead.Taken = i + 1;
+    ahead.Taken = k + 1;
     WakeAllConditionVariable(&ahead.SlotFree);
     LeaveCriticalSection(&ahead.Lock);
     return changed;
 }
 
-void CheckPhase(const std::vector<ManifestEntry>& entries, std::vector<ManifestEntry>* list) {
+// With a quick check, only the entries it could not judge unopened are read; the texts and
+// the bar still go through every entry.
+void CheckPhase(const std::vector<ManifestEntry>& entries, QuickCheck* quick,
+                std::vector<ManifestEntry>* list) {
+    std::vector<size_t> toRead;
+    std::vector<FileRead> reads;
+    if (quick != nullptr) {
+        StartQuickCheck(entries, quick);
+        reads.assign(entries.size(), FileRead{false, 0});
+    }
+    for (size_t i = 0; i < entries.size(); ++i) {
+        if (quick == nullptr || quick->Verdicts[i] == QuickVerdict::Read) {
+            toRead.push_back(i);
+        }
+    }
+
     CheckAhead ahead = {};
     ahead.Entries = &entries;
+    ahead.ToRead = &toRead;
+    ahead.Reads = quick != nullptr ? reads.data() : nullptr;
     InitializeCriticalSection(&ahead.Lock);
     InitializeConditionVariable(&ahead.VerdictReady);
     InitializeConditionVariable(&ahead.SlotFree);
     HANDLE readers[kCheckReaders] = {};
     int started = 0;
-    for (int r = 0; r < kCheckReaders && entries.size() > 1; ++r) {
+    for (int r = 0; r < kCheckReaders && toRead.size() > 1; ++r) {
         readers[started] = CreateThread(nullptr, 0, CheckReader, &ahead, 0, nullptr);
         if (readers[started] != nullptr) {
             ++started;
@@ -100,14 +132,21 @@ void CheckPhase(const std::vector<ManifestEntry>& entries, std::vector<ManifestE
     }
 
     const int count = static_cast<int>(entries.size());
+    size_t k = 0; // the next of toRead
     for (size_t i = 0; i < entries.size(); ++i) {
         char text[kStatusTextCapacity];
         FormatText(text, sizeof text, kFormatCheckingFile, entries[i].Path.c_str(),
                    static_cast<int>(i) + 1, count);
         SetStatus(text);
         SetProgress(CheckPhaseProgress(i, entries.size()));
-        // Without a reader (one entry, or no thread to be had) the worker checks itself.
-        const bool changed = started > 0 ? TakeVerdict(ahead, i) : NeedsDownload(entries[i]);
+        bool changed;
+        if (k < toRead.size() && toRead[k] == i) {
+            // Without a reader (one file to read, or no thread to be had) the worker reads.
+            changed = started > 0 ? TakeVerdict(ahead, k) : CheckOne(ahead, i);
+            ++k;
+        } else {
+            changed = quick->Verdicts[i] == QuickVerdict::Changed;
+        }
         if (changed) {
             list->push_back(entries[i]);
         }
@@ -120,6 +159,9 @@ void CheckPhase(const std::vector<ManifestEntry>& entries, std::vector<ManifestE
         CloseHandle(readers[r]);
     }
     DeleteCriticalSection(&ahead.Lock);
+    if (quick != nullptr) {
+        RecordCheckPhase(entries, reads, quick);
+    }
 }
 
 // Only a top-level entry that names the launcher's own file matches.
@@ -172,7 +214,9 @@ PatchResult DownloadOne(const ManifestEntry& entry, int position, int count) {
 PatchResult RunPatchLoop(const std::vector<ManifestEntry>& entries,
                          std::vector<ManifestEntry>* downloadList) {
     downloadList->clear();
-    CheckPhase(entries, downloadList);
+    QuickCheck quickCheck = {};
+    QuickCheck* quick = g_Launcher.Config.QuickCheck ? &quickCheck : nullptr;
+    CheckPhase(entries, quick, downloadList);
 
     size_t launcher = FindLauncherEntry(*downloadList);
     if (launcher < downloadList->size()) {
@@ -183,11 +227,16 @@ PatchResult RunPatchLoop(const std::vector<ManifestEntry>& entries,
     }
 
     const int count = static_cast<int>(downloadList->size());
-    for (int k = 0; k < count; ++k) {
-        PatchResult result = DownloadOne((*downloadList)[static_cast<size_t>(k)], k + 1, count);
-        if (result != PatchResult::Finished) {
-            return result;
+    PatchResult result = PatchResult::Finished;
+    for (int k = 0; k < count && result == PatchResult::Finished; ++k) {
+        const ManifestEntry& entry = (*downloadList)[static_cast<size_t>(k)];
+        result = DownloadOne(entry, k + 1, count);
+        if (quick != nullptr && result == PatchResult::Finished) {
+            RecordDownload(entry, quick);
         }
     }
-    return PatchResult::Finished;
+    if (quick != nullptr) {
+        FinishQuickCheck(quick);
+    }
+    return result;
 }

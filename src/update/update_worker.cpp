@@ -3,6 +3,8 @@
 // status.
 #include "update/update_worker.h"
 
+#include <algorithm>
+
 #include "base/paths.h"
 #include "base/text.h"
 #include "net/http_request.h"
@@ -12,6 +14,7 @@
 #include "update/manifest.h"
 #include "update/patch_loop.h"
 #include "update/signed_update.h"
+#include "update/state_files.h"
 #include "update/status_probe.h"
 #include "update/update_texts.h"
 #include "update/update_timings.h"
@@ -121,6 +124,13 @@ UpdateOutcome RunUpdateSequence() {
     std::vector<ManifestEntry> entries =
         ParseManifest(manifest.data(), manifest.size(), g_Launcher.LauncherDir);
     ByteBuffer().swap(manifest);
+    // The launcher's own state files are not the server's to replace: such an entry is
+    // left out as if the manifest did not hold it (a signed list may not name one at all).
+    entries.erase(std::remove_if(entries.begin(), entries.end(),
+                                 [](const ManifestEntry& entry) {
+                                     return IsLauncherStateFile(entry.Path.c_str());
+                                 }),
+                  entries.end());
     return PatchAndReport(entries);
 }
 

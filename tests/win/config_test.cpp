@@ -123,6 +123,18 @@ TEST_F(ConfigTest, OverlongValuesCutToCapacityMinusOne) {
     EXPECT_FALSE(ParseUpdateKey(c.UpdateKey, key));
 }
 
+TEST_F(ConfigTest, QuickCheckOnlyForOne) {
+    EXPECT_FALSE(Read("").QuickCheck);
+    EXPECT_FALSE(Read("[Launcher]\r\nTitle=x\r\n").QuickCheck);
+    for (const char* on : {"1", " 1 ", "\"1\""}) {
+        EXPECT_TRUE(Read(std::string("[Launcher]\r\nquickcheck=") + on + "\r\n").QuickCheck) << on;
+    }
+    for (const char* off : {"0", "", "yes", "true", "01", "11", "1x", "2"}) {
+        EXPECT_FALSE(Read(std::string("[Launcher]\r\nQuickCheck=") + off + "\r\n").QuickCheck)
+            << off;
+    }
+}
+
 TEST_F(ConfigTest, FolderTooLongForTheFileGivesDefaults) {
     std::string longDir = "C:\\" + std::string(250, 'd');
     LauncherConfig c;

@@ -12,6 +12,7 @@
 #include "crypto/sha256.h"
 #include "system/launcher_state.h"
 #include "test_files.h"
+#include "update/check_record.h"
 #include "update/patch_loop.h"
 #include "update/signed_list.h"
 #include "update/state_files.h"
@@ -641,6 +642,183 @@ TEST_F(SignedUpdateTest, EachForgeryIsRefusedAndLeavesTheFolderAsItWas) {
         // Not even a body that goes on and on is taken in beyond its signed size (what the
         // sockets hold meanwhile aside).
         EXPECT_LT(server_.BodyBytesSent(), 16u << 20);
+    }
+}
+
+TEST_F(UpdateWorkerTest, ManifestEntriesNamingTheLaunchersStateFilesAreLeftOut) {
+    Put("qelt-check.dat", "the launcher's own");
+    server_.SetBody("/launcher/manifest.txt", Line("qelt-check.dat", "server bytes") +
+                                                  Line("./QELT-SEQUENCE.DAT", "server bytes") +
+                                                  Line("a.txt", "alpha"));
+    server_.SetBody("/patch/a.txt", "alpha");
+    EXPECT_EQ(RunUpdateSequence(), UpdateOutcome::Success);
+    EXPECT_EQ(Get("qelt-check.dat"), "the launcher's own");
+    EXPECT_FALSE(Exists("qelt-sequence.dat"));
+    const Lines ops = Ops();
+    EXPECT_TRUE(ContainsRun(ops, {"status:Dang kiem tra a.txt (1/1)", "progress:100"}));
+    EXPECT_EQ(Paths(), (Lines{"/launcher/manifest.txt", "/patch/a.txt"}));
+}
+
+// The quick check. A file held open without sharing cannot be read: a check that opens it
+// finds it unreadable and asks the server for it, so the request log shows every open.
+class QuickCheckTest : public UpdateTest {
+  protected:
+    void SetUp() override {
+        UpdateTest::SetUp();
+        g_Launcher.Config.QuickCheck = true;
+        g_UpdateTimings.RacyWindowMs = 0; // files written just before the record count
+    }
+    void TearDown() override {
+        Unlock();
+        UpdateTest::TearDown();
+    }
+    void Lock(const std::vector<std::string>& files) {
+        for (const std::string& file : files) {
+            HANDLE held = CreateFileA(Path(file).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+            ASSERT_NE(held, INVALID_HANDLE_VALUE) << file;
+            locks_.push_back(held);
+        }
+    }
+    void Unlock() {
+        for (HANDLE held : locks_) {
+            CloseHandle(held);
+        }
+        locks_.clear();
+    }
+    Lines Run(UpdateOutcome expected) {
+        ClearRecordedOps();
+        server_.ClearRequests();
+        EXPECT_EQ(RunUpdateSequence(), expected);
+        return Paths();
+    }
+    // New content of the same size, with the old write time put back: a change the
+    // folder's listing cannot see.
+    void ChangeBehindStamp(const std::string& file, const std::string& content) {
+        FILETIME written;
+        HANDLE handle = CreateFileA(Path(file).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+        DWORD done = 0;
+        EXPECT_TRUE(GetFileTime(handle, nullptr, nullptr, &written));
+        EXPECT_TRUE(
+            WriteFile(handle, content.data(), static_cast<DWORD>(content.size()), &done, nullptr));
+        EXPECT_TRUE(SetFileTime(handle, nullptr, nullptr, &written));
+        CloseHandle(handle);
+    }
+    CheckRecord Record() const {
+        std::string bytes = Get(kQuickCheckRecordName);
+        CheckRecord record;
+        EXPECT_TRUE(ParseCheckRecord(bytes.data(), bytes.size(), &record));
+        return record;
+    }
+    void PutRecord(const CheckRecord& record) {
+        ByteBuffer bytes;
+        ASSERT_TRUE(SerialiseCheckRecord(record, &bytes));
+        Put(kQuickCheckRecordName, std::string(bytes.begin(), bytes.end()));
+    }
+
+    std::vector<HANDLE> locks_;
+};
+
+TEST_F(QuickCheckTest, OpensOnlyWhatChangedSinceItWasVerified) {
+    const Lines files = {"a.bin", "data/b.bin", "data/c.bin", "data/d.bin", "e.bin"};
+    std::string manifest;
+    for (const std::string& file : files) {
+        manifest += Line(file, "content of " + file);
+        server_.SetBody("/patch/" + file, "content of " + file);
+    }
+    server_.SetBody("/launcher/manifest.txt", manifest);
+    Put("A.BIN", "content of a.bin");                  // current, and named in other letter case
+    EXPECT_EQ(Run(UpdateOutcome::Success).size(), 5u); // the manifest and the other files
+
+    // Every file was verified or written by the last run: none is opened now.
+    const Lines local = {"a.bin", "data\\b.bin", "data\\c.bin", "data\\d.bin", "e.bin"};
+    Lock(local);
+    EXPECT_EQ(Run(UpdateOutcome::Success), (Lines{"/launcher/manifest.txt"}));
+    Lines expected;
+    for (size_t i = 0; i < files.size(); ++i) {
+        expected.push_back("status:Dang kiem tra " + files[i] + " (" + std::to_string(i + 1) +
+                           "/5)");
+        expected.push_back("progress:" + std::to_string(20 * (i + 1)));
+    }
+    expected.push_back("status:Client da moi nhat");
+    expected.push_back("progress:100");
+    EXPECT_TRUE(ContainsRun(Ops(), expected));
+    Unlock();
+
+    Put("data\\b.bin", "CONTENT OF data/b.bin"); // rewritten, same size
+    DeleteFileA(Path("data\\c.bin").c_str());
+    Put("data\\d.bin", "content of data/d.bin, longer");
+    ChangeBehindStamp("e.bin", "CONTENT OF e.bin");
+    manifest.replace(0, manifest.find('\n') + 1, Line("a.bin", "new a")); // a new version
+    server_.SetBody("/launcher/manifest.txt", manifest);
+    server_.SetBody("/patch/a.bin", "new a");
+    EXPECT_EQ(Run(UpdateOutcome::Success),
+              (Lines{"/launcher/manifest.txt", "/patch/a.bin", "/patch/data/b.bin",
+                     "/patch/data/c.bin", "/patch/data/d.bin"}));
+    EXPECT_EQ(Get("a.bin"), "new a");
+    EXPECT_EQ(Get("data\\b.bin"), "content of data/b.bin");
+    EXPECT_EQ(Get("e.bin"), "CONTENT OF e.bin"); // the trade: found at the next full check
+
+    // What the downloads wrote is in the record too.
+    Lock(local);
+    EXPECT_EQ(Run(UpdateOutcome::Success), (Lines{"/launcher/manifest.txt"}));
+    Unlock();
+
+    // Without the setting every file is read as before, and the record is left alone.
+    const std::string record = Get(kQuickCheckRecordName);
+    g_Launcher.Config.QuickCheck = false;
+    EXPECT_EQ(Run(UpdateOutcome::Success), (Lines{"/launcher/manifest.txt", "/patch/e.bin"}));
+    EXPECT_EQ(Get("e.bin"), "content of e.bin");
+    EXPECT_EQ(Get(kQuickCheckRecordName), record);
+}
+
+// Each way a record cannot be trusted makes the run read every file, here the one held
+// open; a record that can be trusted does not.
+TEST_F(QuickCheckTest, RecordThatCannotBeTrustedMeansReadingEveryFile) {
+    Put("a.txt", "alpha");
+    Put("b.txt", "bravo");
+    server_.SetBody("/launcher/manifest.txt", Line("a.txt", "alpha") + Line("b.txt", "bravo"));
+    server_.SetBody("/patch/a.txt", "alpha");
+    enum Spoil { kTrusted, kMissing, kDamaged, kOtherBuild, kWeekOld, kWrittenJustBefore };
+    const char* const names[] = {"trusted",
+                                 "missing",
+                                 "damaged",
+                                 "another build",
+                                 "a week since the last full check",
+                                 "the file written just before the record"};
+    for (Spoil spoil : {kTrusted, kMissing, kDamaged, kOtherBuild, kWeekOld, kWrittenJustBefore}) {
+        g_UpdateTimings.RacyWindowMs = 0;
+        DeleteFileA(Path(kQuickCheckRecordName).c_str());
+        EXPECT_EQ(Run(UpdateOutcome::Success), (Lines{"/launcher/manifest.txt"})) << names[spoil];
+        CheckRecord record = Record();
+        std::string bytes = Get(kQuickCheckRecordName);
+        switch (spoil) {
+        case kTrusted: break;
+        case kMissing: DeleteFileA(Path(kQuickCheckRecordName).c_str()); break;
+        case kDamaged:
+            bytes[bytes.size() / 2] ^= 1;
+            Put(kQuickCheckRecordName, bytes);
+            break;
+        case kOtherBuild:
+            record.Build.Words[1] += 1;
+            PutRecord(record);
+            break;
+        case kWeekOld:
+            record.FullCheckTime -= kFullCheckIntervalTicks;
+            PutRecord(record);
+            break;
+        case kWrittenJustBefore: g_UpdateTimings.RacyWindowMs = 600000; break;
+        }
+        Lock({"a.txt"});
+        ClearRecordedOps();
+        server_.ClearRequests();
+        RunUpdateSequence(); // writing a.txt fails or not, as the platform decides
+        Unlock();
+        const Lines paths = Paths();
+        EXPECT_EQ(paths.size() == 2 && paths[1] == "/patch/a.txt", spoil != kTrusted)
+            << names[spoil];
     }
 }
 

@@ -543,7 +543,9 @@ def crowds_and_slow_clients_do_not_stop_a_fast_one(ctx):
         trickler.start()
         started = time.monotonic()
         status, body, _ = server.request("GET", "/launcher/status", timeout=5)
-        assert status == 200 and body == b"online\n" and time.monotonic() - started < 2, status
+        # Answered before any stalled connection could have been dropped (--timeout 3), so
+        # not by a slot they gave back; the margin is for a busy machine.
+        assert status == 200 and body == b"online\n" and time.monotonic() - started < 2.9, status
         # The slow client is dropped once it has been silent for the time-out.
         slow.settimeout(8)
         started = time.monotonic()
