@@ -535,6 +535,7 @@ TEST_F(SignedUpdateTest, EachForgeryIsRefusedAndLeavesTheFolderAsItWas) {
     Files newLauncher = current;
     newLauncher["Launcher.exe"] = "launcher v2";
     const char* kRefusedList = "status:Cap nhat khong co chu ky hop le - dung file hien tai";
+    const std::string big(kSignedListMaxBytes + 1, 'x');
     struct Forgery {
         const char* Name;
         std::function<void()> Arrange; // after the genuine tree of changed files is served
@@ -570,6 +571,11 @@ TEST_F(SignedUpdateTest, EachForgeryIsRefusedAndLeavesTheFolderAsItWas) {
          },
          UpdateOutcome::UnsignedUpdate,
          {kRefusedList, "connect:1"},
+         false},
+        {"list beyond its bound",
+         [&] { server_.SetBody("/launcher/files.txt", big); },
+         UpdateOutcome::ManifestUnavailable,
+         {"status:Khong ket noi duoc update server - dung file hien tai", "connect:1"},
          false},
         {"UpdateKey that is no key",
          [&] { UseKey(KeyOf(key_).substr(1)); },
