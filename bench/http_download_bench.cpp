@@ -1,10 +1,13 @@
 // Times one download into memory by HttpRequest, or streamed to a file by HttpRequestToFile
-// (--file TARGET: what a patch file or the game data package takes), or by a bare WinHTTP
+// (--file TARGET: what a patch file or the game data package takes; --signed-file TARGET
+// SIZE SHA256: the same checked against a signed size and SHA-256, as with UpdateKey set),
+// or by a bare WinHTTP
 // read loop that keeps nothing (the platform's own ceiling), or by that loop keeping the
 // body in one reservation of the announced size (--bare-keep: what holding the bytes
 // costs, without HttpRequest), and prints the rate and the peak working set for
 // scripts/bench-http.sh.
-// Usage: qelt_http_bench [--bare | --bare-keep | --file TARGET] <url> [progress label]
+// Usage: qelt_http_bench [--bare | --bare-keep | --file TARGET | --signed-file TARGET SIZE
+//        SHA256] <url> [progress label]
 // Built as qelt_http_window_bench (QELT_BENCH_WINDOW), HttpRequest runs on a second thread
 // and reports its progress to a real main window whose thread handles messages meanwhile,
 // as in the launcher.
@@ -20,6 +23,7 @@
 #endif
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "crc32/crc32.h"
@@ -126,11 +130,10 @@ int WindowDownload(const char* url, const char* label, ByteBuffer& body) {
 
 } // namespace
 
-// The streamed form, with no expected checksum (as for the game data package); the bytes
-// are the target's size afterwards.
-int FileDownload(const char* url, const char* target, const char* label,
-                 unsigned long long* bytes) {
-    const ExpectedBody expected = {false, 0};
+// The streamed form, with no expected checksum (as for an unsigned game data package) or
+// with a signed size and SHA-256; the bytes are the target's size afterwards.
+int FileDownload(const char* url, const char* target, const ExpectedBody& expected,
+                 const char* label, unsigned long long* bytes) {
     if (HttpRequestToFile(url, target, expected, label) != DownloadResult::Written) {
         return 0;
     }
@@ -142,14 +145,41 @@ int FileDownload(const char* url, const char* target, const char* label,
     return 200;
 }
 
+// 64 hexadecimal digits into a digest.
+bool ReadDigest(const char* text, unsigned char digest[kSha256DigestSize]) {
+    if (strlen(text) != 2 * kSha256DigestSize) {
+        return false;
+    }
+    for (size_t i = 0; i < kSha256DigestSize; ++i) {
+        char pair[3] = {text[2 * i], text[2 * i + 1], '\0'};
+        char* end = nullptr;
+        digest[i] = static_cast<unsigned char>(strtoul(pair, &end, 16));
+        if (*end != '\0') {
+            return false;
+        }
+    }
+    return true;
+}
+
 int main(int argc, char** argv) {
     const bool keep = argc >= 2 && strcmp(argv[1], "--bare-keep") == 0;
     const bool bare = keep || (argc >= 2 && strcmp(argv[1], "--bare") == 0);
-    const char* target = argc >= 3 && strcmp(argv[1], "--file") == 0 ? argv[2] : nullptr;
-    int first = bare ? 2 : target != nullptr ? 3 : 1;
+    const bool signedFile = argc >= 5 && strcmp(argv[1], "--signed-file") == 0;
+    const char* target =
+        (argc >= 3 && strcmp(argv[1], "--file") == 0) || signedFile ? argv[2] : nullptr;
+    ExpectedBody expected = {false, 0};
+    if (signedFile) {
+        expected.HasDigest = true;
+        expected.Size = strtoull(argv[3], nullptr, 10);
+        if (!ReadDigest(argv[4], expected.Sha256)) {
+            fprintf(stderr, "qelt_http_bench: %s is no SHA-256\n", argv[4]);
+            return 2;
+        }
+    }
+    int first = bare ? 2 : signedFile ? 5 : target != nullptr ? 3 : 1;
     if (argc <= first) {
-        fprintf(stderr, "usage: qelt_http_bench [--bare | --bare-keep | --file TARGET] <url> "
-                        "[progress label]\n");
+        fprintf(stderr, "usage: qelt_http_bench [--bare | --bare-keep | --file TARGET | "
+                        "--signed-file TARGET SIZE SHA256] <url> [progress label]\n");
         return 2;
     }
     BuildCrc32Table(); // as the launcher does at start-up
@@ -164,7 +194,7 @@ int main(int argc, char** argv) {
         bare ? BareDownload(url, &bytes, keep ? &body : nullptr) : WindowDownload(url, label, body);
 #else
     int status = bare                ? BareDownload(url, &bytes, keep ? &body : nullptr)
-                 : target != nullptr ? FileDownload(url, target, label, &bytes)
+                 : target != nullptr ? FileDownload(url, target, expected, label, &bytes)
                                      : HttpRequest(url, body, label, nullptr);
 #endif
     QueryPerformanceCounter(&end);

@@ -128,6 +128,8 @@ if [ "$windows_built" = 1 ] && qelt_xvfb_start; then
     # The first-run package from qelt-pack, black box under Wine (tools + windows-x64 builds).
     check "qelt-pack package installs a client through the launcher's first run" \
         bash tests/tools/pack/pack_test.sh install
+    check "a tree signed by qelt-publish installs through a launcher with its UpdateKey" \
+        bash tests/tools/pack/pack_test.sh install-signed
     check "qelt-pack package truncated, altered, escaping or failing to rename leaves nothing behind" \
         bash tests/tools/pack/pack_test.sh damaged
     check "qelt-pack and its extractor refuse the names Windows cannot keep apart or create" \

@@ -7,19 +7,27 @@
 
 #include <cstdint>
 
+#include "crypto/sha256.h"
+
 // What a body must be before it may replace its target. Every check of the content lives
 // here and in the digest kept while the body arrives (http_download_win.cpp).
 struct ExpectedBody {
-    bool HasCrc;  // the manifest's CRC-32 is known (not for the game data package)
+    bool HasCrc;  // the manifest's CRC-32 is known (not for an unsigned game data package)
     uint32_t Crc; // that CRC-32
+    // From a signed list: the body's exact size and SHA-256, which the operator's key vouches
+    // for (a CRC-32 can be matched at will).
+    bool HasDigest = false;
+    uint64_t Size = 0;
+    unsigned char Sha256[kSha256DigestSize] = {};
 };
 
 enum class DownloadResult {
     Written,     // the target holds the whole, accepted body; nothing is left beside it
     NotReceived, // no answer, a status other than 200 (or 206 to a resume), or a body cut
                  // short; what arrived stays for a later call when it can be resumed
-    Refused,     // the body arrived whole but is not the expected one; deleted, with the
-                 // resume data, so it is never continued
+    Refused,     // the body is not the expected one (arrived whole, or longer or announced
+                 // with another size than the signed one); deleted, with the resume data, so
+                 // it is never continued
     WriteFailed, // the ".part" file could not be written, flushed or moved over the target
 };
 

@@ -10,40 +10,25 @@
 #include "base/paths.h"
 #include "base/text.h"
 #include "crc32/crc32.h"
+#include "crypto/sha256_overlap.h"
 #include "net/atomic_write.h"
 #include "net/http_exchange_win.h"
 #include "net/resume_record.h"
 
 namespace {
 
-// Bytes gathered before each write to the ".part" file: the one buffer of a download.
+// Bytes gathered before each write to the ".part" file: the one buffer of a download (two
+// when a signed SHA-256 is checked: one is hashed on a second thread while the other fills).
 constexpr DWORD kWriteBufferSize = 1u << 20;
 
 // The running checks over every byte of the body, those of an earlier run included. A
-// further check of the content (a digest, a signature) belongs here and in ExpectedBody.
+// further check of the content belongs here and in ExpectedBody.
 struct BodyDigest {
     uint32_t CrcRegister;
+    uint64_t Length;   // bytes of the body fed so far
+    Sha256Overlap Sha; // of every buffer handed over; open while ShaOpen
+    bool ShaOpen;
 };
-
-void StartDigest(BodyDigest* digest) {
-    digest->CrcRegister = 0xFFFFFFFFu;
-}
-
-void FeedDigest(BodyDigest* digest, const ExpectedBody& expected, const void* data, size_t length) {
-    if (expected.HasCrc) {
-        digest->CrcRegister = Crc32Update(digest->CrcRegister, data, length);
-    }
-}
-
-// Whether continuing a body needs the bytes already on disk read again into the digest.
-bool DigestNeedsPrefix(const ExpectedBody& expected) {
-    return expected.HasCrc;
-}
-
-// The last word before a body may replace its target.
-bool DigestAccepts(const BodyDigest& digest, const ExpectedBody& expected) {
-    return !expected.HasCrc || (digest.CrcRegister ^ 0xFFFFFFFFu) == expected.Crc;
-}
 
 struct Download {
     const ExpectedBody* Expected;
@@ -58,9 +43,68 @@ struct Download {
     ResumeRecord Record;
     uint64_t Offset; // bytes in the ".part" before this exchange's body
     BodyDigest Digest;
-    unsigned char* Buffer; // kWriteBufferSize bytes
+    unsigned char* Buffer; // kWriteBufferSize bytes, being filled
+    unsigned char* Spare;  // the other buffer, being hashed (null without a signed digest)
     DWORD Filled;
 };
+
+void EndDigest(Download* d) {
+    if (d->Digest.ShaOpen) {
+        Sha256OverlapAbandon(&d->Digest.Sha);
+        d->Digest.ShaOpen = false;
+    }
+}
+
+void StartDigest(Download* d) {
+    EndDigest(d);
+    d->Digest.CrcRegister = 0xFFFFFFFFu;
+    d->Digest.Length = 0;
+    // A hash that cannot be had leaves the digest closed: the body is then refused.
+    d->Digest.ShaOpen = d->Expected->HasDigest && Sha256OverlapBegin(&d->Digest.Sha);
+}
+
+// Each piece as it arrives, while it is still in the cache: the CRC-32 and the length.
+void FeedDigest(Download* d, const void* data, size_t length) {
+    if (d->Expected->HasCrc) {
+        d->Digest.CrcRegister = Crc32Update(d->Digest.CrcRegister, data, length);
+    }
+    d->Digest.Length += length;
+}
+
+// The filled buffer, written or read already, goes to the SHA-256 thread and the other one
+// is filled next.
+void HandOverBuffer(Download* d) {
+    if (d->Digest.ShaOpen && d->Filled > 0) {
+        Sha256OverlapHand(&d->Digest.Sha, d->Buffer, d->Filled);
+        unsigned char* hashed = d->Buffer;
+        d->Buffer = d->Spare;
+        d->Spare = hashed;
+    }
+    d->Filled = 0;
+}
+
+// Whether continuing a body needs the bytes already on disk read again into the digest.
+bool DigestNeedsPrefix(const ExpectedBody& expected) {
+    return expected.HasCrc || expected.HasDigest;
+}
+
+// The last word before a body may replace its target; the buffer's unfilled rest holds
+// the body's last bytes, not handed over yet.
+bool DigestAccepts(Download* d) {
+    const ExpectedBody& expected = *d->Expected;
+    if (expected.HasCrc && (d->Digest.CrcRegister ^ 0xFFFFFFFFu) != expected.Crc) {
+        return false;
+    }
+    if (!expected.HasDigest) {
+        return true;
+    }
+    unsigned char digest[kSha256DigestSize];
+    const bool hashed =
+        d->Digest.ShaOpen && Sha256OverlapFinish(&d->Digest.Sha, d->Buffer, d->Filled, digest);
+    d->Digest.ShaOpen = false;
+    return hashed && d->Digest.Length == expected.Size &&
+           memcmp(digest, expected.Sha256, kSha256DigestSize) == 0;
+}
 
 enum class BodyEnd { Complete, Cut, TooLong, WriteFailed };
 
@@ -95,7 +139,11 @@ bool WriteRecord(const char* path, const ResumeRecord& record) {
 }
 
 bool RecordFits(const ResumeRecord& record, const ExpectedBody& expected) {
-    return record.HasCrc == expected.HasCrc && (!expected.HasCrc || record.Crc == expected.Crc);
+    return record.HasCrc == expected.HasCrc && (!expected.HasCrc || record.Crc == expected.Crc) &&
+           record.HasDigest == expected.HasDigest &&
+           (!expected.HasDigest ||
+            (record.Size == expected.Size &&
+             memcmp(record.Sha256, expected.Sha256, kSha256DigestSize) == 0));
 }
 
 void ClosePart(Download* d) {
@@ -134,7 +182,9 @@ bool DigestPrefix(Download* d, uint64_t length) {
         if (!ReadFile(d->Part, d->Buffer, piece, &read, nullptr) || read != piece) {
             return false;
         }
-        FeedDigest(&d->Digest, *d->Expected, d->Buffer, read);
+        FeedDigest(d, d->Buffer, read);
+        d->Filled = read;
+        HandOverBuffer(d);
         done += read;
     }
     return true;
@@ -143,7 +193,7 @@ bool DigestPrefix(Download* d, uint64_t length) {
 // Takes up an earlier run's ".part" when its record fits the expected body and it holds
 // part, not all, of the recorded length; otherwise deletes both.
 void PrepareResume(Download* d) {
-    StartDigest(&d->Digest);
+    StartDigest(d);
     ResumeRecord record;
     if (ReadRecord(d->ResumePath, &record) && RecordFits(record, *d->Expected)) {
         d->Part = CreateFileA(d->PartPath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
@@ -161,7 +211,7 @@ void PrepareResume(Download* d) {
         }
     }
     DiscardPart(d);
-    StartDigest(&d->Digest);
+    StartDigest(d);
 }
 
 bool SendGet(HINTERNET request, const Download& d) {
@@ -193,7 +243,7 @@ bool StartOver(Download* d, HINTERNET request, bool announced, uint64_t length) 
     d->Resuming = false;
     d->Resumable = false;
     d->Offset = 0;
-    StartDigest(&d->Digest);
+    StartDigest(d);
     if (d->Part != INVALID_HANDLE_VALUE) {
         LARGE_INTEGER start = {};
         if (!SetFilePointerEx(d->Part, start, nullptr, FILE_BEGIN) || !SetEndOfFile(d->Part)) {
@@ -216,6 +266,8 @@ bool StartOver(Download* d, HINTERNET request, bool announced, uint64_t length) 
         ChooseValidator(etag, modified, record.Validator, sizeof record.Validator)) {
         record.HasCrc = d->Expected->HasCrc;
         record.Crc = d->Expected->Crc;
+        record.HasDigest = d->Expected->HasDigest;
+        memcpy(record.Sha256, d->Expected->Sha256, kSha256DigestSize);
         record.Size = length;
         d->Resumable = WriteRecord(d->ResumePath, record);
     }
@@ -237,22 +289,22 @@ bool ContinuesPart(Download* d, HINTERNET request, bool announced, uint64_t leng
            SetFilePointerEx(d->Part, end, nullptr, FILE_BEGIN);
 }
 
+// Writes the filled part of the buffer; it stays filled for the digest.
 bool WriteBuffered(Download* d) {
     if (d->Filled == 0) {
         return true;
     }
     DWORD written = 0;
-    const BOOL ok = WriteFile(d->Part, d->Buffer, d->Filled, &written, nullptr);
-    const bool whole = ok && written == d->Filled;
-    d->Filled = 0;
-    return whole;
+    return WriteFile(d->Part, d->Buffer, d->Filled, &written, nullptr) && written == d->Filled;
 }
 
 // Reads the body into the ".part" through the buffer. end: the body's last byte + 1 when
-// known (0 when not), counted from the start of the whole file.
+// known (0 when not), counted from the start of the whole file. A body longer than its
+// signed size is cut off as soon as it is.
 BodyEnd StreamBody(Download* d, HINTERNET request, uint64_t end, BodyMeter* meter) {
     uint64_t position = d->Offset;
     bool cut = false;
+    const ExpectedBody& expected = *d->Expected;
     for (;;) {
         const DWORD piece = BodyPieceSize(*meter);
         const DWORD room = kWriteBufferSize - d->Filled;
@@ -264,11 +316,17 @@ BodyEnd StreamBody(Download* d, HINTERNET request, uint64_t end, BodyMeter* mete
         if (count == 0) {
             break;
         }
-        FeedDigest(&d->Digest, *d->Expected, d->Buffer + d->Filled, count);
+        FeedDigest(d, d->Buffer + d->Filled, count);
         d->Filled += count;
         position += count;
-        if (d->Filled == kWriteBufferSize && !WriteBuffered(d)) {
-            return BodyEnd::WriteFailed;
+        if (expected.HasDigest && position > expected.Size) {
+            return BodyEnd::TooLong;
+        }
+        if (d->Filled == kWriteBufferSize) {
+            if (!WriteBuffered(d)) {
+                return BodyEnd::WriteFailed;
+            }
+            HandOverBuffer(d);
         }
         MeterPiece(meter, count);
     }
@@ -294,7 +352,7 @@ void DrainBody(Download* d, HINTERNET request, uint64_t total, const char* label
 }
 
 DownloadResult Finish(Download* d) {
-    if (!DigestAccepts(d->Digest, *d->Expected)) {
+    if (!DigestAccepts(d)) {
         DiscardPart(d);
         return DownloadResult::Refused;
     }
@@ -322,6 +380,11 @@ DownloadResult Transfer(Download* d, HINTERNET request, const char* label) {
         }
         end = d->Record.Size;
     } else if (status == 200) {
+        // Announced with another size than the signed one: not the expected body.
+        if (d->Expected->HasDigest && announced && length != d->Expected->Size) {
+            DiscardPart(d);
+            return DownloadResult::Refused;
+        }
         if (!StartOver(d, request, announced, length)) {
             DiscardPart(d);
             return DownloadResult::WriteFailed;
@@ -341,7 +404,9 @@ DownloadResult Transfer(Download* d, HINTERNET request, const char* label) {
     StartBodyMeter(&meter, label, end, d->Offset, true);
     switch (StreamBody(d, request, end, &meter)) {
     case BodyEnd::WriteFailed: DiscardPart(d); return DownloadResult::WriteFailed;
-    case BodyEnd::TooLong: DiscardPart(d); return DownloadResult::NotReceived;
+    case BodyEnd::TooLong:
+        DiscardPart(d);
+        return d->Expected->HasDigest ? DownloadResult::Refused : DownloadResult::NotReceived;
     case BodyEnd::Cut: KeepPart(d); return DownloadResult::NotReceived;
     case BodyEnd::Complete: break;
     }
@@ -361,19 +426,25 @@ DownloadResult HttpRequestToFile(const char* url, const char* targetPath,
         return DownloadResult::WriteFailed;
     }
     d.FoldersMade = strlen(d.PartPath);
-    std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[kWriteBufferSize]);
+    const size_t buffers = expected.HasDigest ? 2 : 1;
+    std::unique_ptr<unsigned char[]> buffer(
+        new (std::nothrow) unsigned char[buffers * kWriteBufferSize]);
     if (!buffer) {
         return DownloadResult::NotReceived;
     }
     d.Buffer = buffer.get();
+    d.Spare = buffers == 2 ? buffer.get() + kWriteBufferSize : nullptr;
     PrepareResume(&d);
 
     HttpExchange exchange;
-    if (!OpenHttpExchange(url, L"GET", &exchange)) {
+    DownloadResult result = DownloadResult::NotReceived;
+    if (OpenHttpExchange(url, L"GET", &exchange)) {
+        result = Transfer(&d, exchange.Request, progressLabel);
+        CloseHttpExchange(&exchange);
+    } else {
         KeepPart(&d);
-        return DownloadResult::NotReceived;
     }
-    const DownloadResult result = Transfer(&d, exchange.Request, progressLabel);
-    CloseHttpExchange(&exchange);
+    // The hashing thread may still hold a buffer: it ends before the buffers go.
+    EndDigest(&d);
     return result;
 }

@@ -22,6 +22,11 @@ constexpr size_t kUrlCapacity = 512;
 int HttpRequest(const char* url, ByteBuffer& response, const char* progressLabel,
                 const char* formBody);
 
+// A GET as HttpRequest's, without progress, of a body that may be at most mostBytes long: an
+// answer that announces or brings more gives 0, with response as handed in. For what a
+// hostile server must not make the launcher hold (the signed list and its signatures).
+int HttpRequestUpTo(const char* url, ByteBuffer& response, size_t mostBytes);
+
 // WinHTTP's four time-outs, in milliseconds: resolve, connect, send, receive. Tests shorten
 // them; the program keeps these values.
 struct HttpTimeouts {

@@ -30,9 +30,10 @@ uint64_t MillisecondsSince(const LARGE_INTEGER& start) {
            static_cast<uint64_t>(frequency.QuadPart);
 }
 
-// Reads the body into response. Returns false when it ended early: a failed read, fewer
-// bytes than announced, or no memory left for the next piece.
-bool ReadBody(HINTERNET request, ByteBuffer& response, bool announced, BodyMeter* meter) {
+// Reads the body into response. Returns false when it ended early (a failed read, fewer
+// bytes than announced, no memory left for the next piece) or grew past most bytes.
+bool ReadBody(HINTERNET request, ByteBuffer& response, bool announced, uint64_t most,
+              BodyMeter* meter) {
     unsigned char chunk[kReadPieceSize];
     uint64_t received = 0;
     for (;;) {
@@ -43,10 +44,10 @@ bool ReadBody(HINTERNET request, ByteBuffer& response, bool announced, BodyMeter
         if (count == 0) {
             break;
         }
-        if (!AppendBytes(response, chunk, count)) {
+        received += count;
+        if (received > most || !AppendBytes(response, chunk, count)) {
             return false;
         }
-        received += count;
         MeterPiece(meter, count);
     }
     return !announced || received >= meter->Total;
@@ -197,8 +198,12 @@ void MeterPiece(BodyMeter* meter, DWORD count) {
     }
 }
 
-int HttpRequest(const char* url, ByteBuffer& response, const char* progressLabel,
-                const char* formBody) {
+namespace {
+
+// HttpRequest with a bound on the body: an answer that announces or brings more than most
+// bytes is no response.
+int BoundedRequest(const char* url, ByteBuffer& response, const char* progressLabel,
+                   const char* formBody, uint64_t most) {
     HttpExchange exchange;
     if (!OpenHttpExchange(url, formBody != nullptr ? L"POST" : L"GET", &exchange)) {
         return 0;
@@ -219,13 +224,17 @@ int HttpRequest(const char* url, ByteBuffer& response, const char* progressLabel
         const bool announced = ResponseLength(exchange.Request, &total);
 
         size_t entrySize = response.size();
-        // One allocation for a body of known size; failing that, the buffer grows as it goes.
-        ReserveBytes(response, entrySize + static_cast<size_t>(
-                                               total < kMaxReservation ? total : kMaxReservation));
-        BodyMeter meter;
-        StartBodyMeter(&meter, progressLabel, total, 0, formBody == nullptr);
-        if (ReadBody(exchange.Request, response, announced, &meter)) {
-            result = static_cast<int>(status);
+        if (total <= most) {
+            // One allocation for a body of known size; failing that, the buffer grows as it
+            // goes.
+            ReserveBytes(
+                response,
+                entrySize + static_cast<size_t>(total < kMaxReservation ? total : kMaxReservation));
+            BodyMeter meter;
+            StartBodyMeter(&meter, progressLabel, total, 0, formBody == nullptr);
+            if (ReadBody(exchange.Request, response, announced, most, &meter)) {
+                result = static_cast<int>(status);
+            }
         }
         // A cut-off body is no response: the caller gets 0 and its buffer back as it was.
         if (result == 0) {
@@ -238,4 +247,15 @@ int HttpRequest(const char* url, ByteBuffer& response, const char* progressLabel
     }
     CloseHttpExchange(&exchange);
     return result;
+}
+
+} // namespace
+
+int HttpRequest(const char* url, ByteBuffer& response, const char* progressLabel,
+                const char* formBody) {
+    return BoundedRequest(url, response, progressLabel, formBody, UINT64_MAX);
+}
+
+int HttpRequestUpTo(const char* url, ByteBuffer& response, size_t mostBytes) {
+    return BoundedRequest(url, response, nullptr, nullptr, mostBytes);
 }

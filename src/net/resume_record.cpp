@@ -2,12 +2,14 @@
 #include "net/resume_record.h"
 
 #include <cstring>
+#include <string>
 
+#include "base/hex_digit.h"
 #include "base/text.h"
 
 namespace {
 
-constexpr char kFirstLine[] = "qelt-resume 1";
+constexpr char kFirstLine[] = "qelt-resume 2";
 
 bool IsPrintable(const char* text) {
     for (const char* p = text; *p; ++p) {
@@ -41,20 +43,22 @@ const char* ValueOf(const char* line, const char* key) {
     return line + keyLength + 1;
 }
 
+// The record writes lower-case digits only; anything else is not a record it wrote.
+int LowerHexDigit(char c) {
+    return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+}
+
 bool ParseHex32(const char* text, uint32_t* value) {
     if (strlen(text) != 8) {
         return false;
     }
     uint32_t number = 0;
     for (const char* p = text; *p; ++p) {
-        const char c = *p;
-        const unsigned digit = c >= '0' && c <= '9'   ? static_cast<unsigned>(c - '0')
-                               : c >= 'a' && c <= 'f' ? static_cast<unsigned>(c - 'a' + 10)
-                                                      : 16u;
-        if (digit == 16u) {
+        const int digit = LowerHexDigit(*p);
+        if (digit < 0) {
             return false;
         }
-        number = number << 4 | digit;
+        number = number << 4 | static_cast<uint32_t>(digit);
     }
     *value = number;
     return true;
@@ -80,14 +84,20 @@ bool FormatResumeRecord(const ResumeRecord& record, char* out, size_t cap) {
     if (record.HasCrc) {
         FormatText(crc, sizeof crc, "%08x", static_cast<unsigned>(record.Crc));
     }
+    std::string digest = "-";
+    if (record.HasDigest) {
+        digest.clear();
+        AppendHexBytes(&digest, record.Sha256, kSha256DigestSize);
+    }
     if (record.Validator[0] == '\0' || !IsPrintable(record.Validator)) {
         if (cap > 0) {
             out[0] = '\0';
         }
         return false;
     }
-    return FormatText(out, cap, "%s\ncrc %s\nsize %llu\nvalidator %s\nend\n", kFirstLine, crc,
-                      static_cast<unsigned long long>(record.Size), record.Validator);
+    return FormatText(out, cap, "%s\ncrc %s\nsha256 %s\nsize %llu\nvalidator %s\nend\n", kFirstLine,
+                      crc, digest.c_str(), static_cast<unsigned long long>(record.Size),
+                      record.Validator);
 }
 
 bool ParseResumeRecord(const char* text, size_t length, ResumeRecord* record) {
@@ -105,6 +115,14 @@ bool ParseResumeRecord(const char* text, size_t length, ResumeRecord* record) {
     }
     read.HasCrc = strcmp(value, "-") != 0;
     if (read.HasCrc && !ParseHex32(value, &read.Crc)) {
+        return false;
+    }
+    if (!NextLine(&cursor, end, line, sizeof line) ||
+        (value = ValueOf(line, "sha256")) == nullptr) {
+        return false;
+    }
+    read.HasDigest = strcmp(value, "-") != 0;
+    if (read.HasDigest && !ReadHexBytes(value, strlen(value), read.Sha256, kSha256DigestSize)) {
         return false;
     }
     if (!NextLine(&cursor, end, line, sizeof line) || (value = ValueOf(line, "size")) == nullptr ||

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "crypto/sha256.h"
+
 constexpr char kPartSuffix[] = ".part";
 // As long as ".part", so it fits wherever the ".part" name fits.
 constexpr char kResumeSuffix[] = ".qres";
@@ -13,18 +15,21 @@ constexpr char kResumeSuffix[] = ".qres";
 // An ETag or an HTTP date, terminator included.
 constexpr size_t kValidatorCapacity = 128;
 // The text form of the longest record, terminator included.
-constexpr size_t kResumeRecordCapacity = 256;
+constexpr size_t kResumeRecordCapacity = 320;
 
 struct ResumeRecord {
-    bool HasCrc;                        // the body's expected CRC-32 is known
-    uint32_t Crc;                       // that CRC-32
+    bool HasCrc;    // the body's expected CRC-32 is known
+    uint32_t Crc;   // that CRC-32
+    bool HasDigest; // its signed SHA-256 is known (Size is the signed one)
+    unsigned char Sha256[kSha256DigestSize];
     uint64_t Size;                      // the whole body's length in bytes
     char Validator[kValidatorCapacity]; // sent back in If-Range; never empty in a record
 };
 
 // The record as text:
-//   qelt-resume 1
+//   qelt-resume 2
 //   crc 1a2b3c4d        ("crc -" without a CRC-32)
+//   sha256 <64 hex>     ("sha256 -" without a signed digest)
 //   size 123456
 //   validator "5f3a-19"  (the rest of the line)
 //   end

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <cstring>
+
 #include "base/paths.h"
 #include "base/text.h"
 #include "net/http_download.h"
@@ -15,13 +17,6 @@
 #include "update/update_timings.h"
 
 namespace {
-
-bool GameExecutablePresent() {
-    char gamePath[kPathCapacity];
-    return JoinPath(gamePath, sizeof gamePath, g_Launcher.LauncherDir,
-                    g_Launcher.Config.GameExecutable) &&
-           GetFileAttributesA(gamePath) != INVALID_FILE_ATTRIBUTES;
-}
 
 // EnumWindows callback: hides every top-level window of the process id in processId.
 BOOL CALLBACK HideProcessWindows(HWND window, LPARAM processId) {
@@ -50,7 +45,14 @@ bool WaitForExtractor(const PROCESS_INFORMATION& process) {
 
 } // namespace
 
-bool EnsureGameData() {
+bool GameExecutablePresent() {
+    char gamePath[kPathCapacity];
+    return JoinPath(gamePath, sizeof gamePath, g_Launcher.LauncherDir,
+                    g_Launcher.Config.GameExecutable) &&
+           GetFileAttributesA(gamePath) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool EnsureGameData(const SignedList* signedList) {
     if (GameExecutablePresent()) {
         return true;
     }
@@ -62,11 +64,18 @@ bool EnsureGameData() {
         SetStatus(kTextGameDataWriteFailed);
         return false;
     }
-    // The protocol gives the package no checksum: it is taken whole when its length is the
-    // announced one, and continued only under the same validator.
-    const ExpectedBody expected = {false, 0};
+    // The manifest gives the package no checksum: it is taken whole when its length is the
+    // announced one, and continued only under the same validator. A signed list gives its
+    // size and SHA-256; a signed list without a package is a tree with none to run.
+    ExpectedBody expected = {false, 0};
+    if (signedList != nullptr) {
+        expected.HasDigest = true;
+        expected.Size = signedList->PackageSize;
+        memcpy(expected.Sha256, signedList->PackageSha256, kSha256Size);
+    }
     DownloadResult result = DownloadResult::NotReceived;
-    if (FormatText(url, sizeof url, kFormatDownloadsUrl, g_Launcher.Config.UpdateUrl,
+    if ((signedList == nullptr || signedList->HasPackage) &&
+        FormatText(url, sizeof url, kFormatDownloadsUrl, g_Launcher.Config.UpdateUrl,
                    kGameDataPackageName)) {
         result = HttpRequestToFile(url, packagePath, expected, kGameDataLabel);
     }

@@ -9,9 +9,15 @@
 // Longest manifest path, in bytes.
 constexpr size_t kManifestPathMax = 200;
 
+constexpr size_t kSha256Size = 32;
+
 struct ManifestEntry {
     std::string Path; // relative path exactly as written (either separator kept)
     uint32_t Crc;     // expected CRC-32 of the whole file
+    // From a signed list only: the exact size and SHA-256 a download must have as well.
+    bool HasDigest = false;
+    uint64_t Size = 0;
+    unsigned char Sha256[kSha256Size] = {};
 };
 
 // Turns a manifest body into its entries, in line order. Never fails: a line that breaks

@@ -14,6 +14,7 @@
 #include "update/check_record.h"
 #include "update/file_checksum.h"
 #include "update/self_update.h"
+#include "update/signed_update.h"
 #include "update/update_rules.h"
 #include "update/update_texts.h"
 
@@ -187,9 +188,9 @@ PatchResult DownloadOne(const ManifestEntry& entry, int position, int count) {
         return PatchResult::DownloadFailed;
     }
     // A 200 is not proof of the right bytes: a proxy's page, a stale file on the server or a
-    // chunked body cut short all arrive as 200. Only the manifest's checksum may replace a
-    // player's file.
-    const ExpectedBody expected = {true, entry.Crc};
+    // chunked body cut short all arrive as 200. Only the manifest's checksum (and a signed
+    // list's size and SHA-256) may replace a player's file.
+    const ExpectedBody expected = ExpectedBodyOf(entry);
     DownloadResult result = DownloadResult::WriteFailed;
     if (LocalPathOf(localPath, sizeof localPath, g_Launcher.LauncherDir, entry.Path.c_str())) {
         result = HttpRequestToFile(url, localPath, expected, label);
@@ -219,7 +220,7 @@ PatchResult RunPatchLoop(const std::vector<ManifestEntry>& entries,
 
     size_t launcher = FindLauncherEntry(*downloadList);
     if (launcher < downloadList->size()) {
-        if (SelfUpdateLauncher((*downloadList)[launcher].Crc)) {
+        if (SelfUpdateLauncher((*downloadList)[launcher])) {
             return PatchResult::Restarting;
         }
         downloadList->erase(downloadList->begin() + static_cast<ptrdiff_t>(launcher));

@@ -13,6 +13,7 @@
 #include "system/launcher_state.h"
 #include "system/start_program.h"
 #include "ui/window_ops.h"
+#include "update/signed_update.h"
 #include "update/update_rules.h"
 #include "update/update_texts.h"
 
@@ -42,7 +43,7 @@ bool StartRestartedLauncher() {
 
 } // namespace
 
-bool SelfUpdateLauncher(uint32_t expectedCrc) {
+bool SelfUpdateLauncher(const ManifestEntry& entry) {
     if (g_Launcher.StartedAfterUpdate) {
         SetStatus(kTextSelfUpdateAlreadyRestarted);
         return false;
@@ -59,9 +60,9 @@ bool SelfUpdateLauncher(uint32_t expectedCrc) {
     SetProgress(0);
     char text[kStatusTextCapacity];
     char url[kUrlCapacity];
-    // The build is checked against expectedCrc on its way to "<path>.new": a damaged one
-    // never reaches the disk under a name that runs.
-    const ExpectedBody expected = {true, expectedCrc};
+    // The build is checked against its entry on its way to "<path>.new": a damaged or forged
+    // one never reaches the disk under a name that runs.
+    const ExpectedBody expected = ExpectedBodyOf(entry);
     DownloadResult result = DownloadResult::NotReceived;
     if (FormatText(url, sizeof url, kFormatPatchUrl, g_Launcher.Config.UpdateUrl,
                    g_Launcher.LauncherFileName)) {

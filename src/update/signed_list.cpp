@@ -51,29 +51,9 @@ constexpr char kListHeader[] = "qelt-files 1";
 constexpr char kSignatureAlgorithm[] = "ecdsa-p256";
 constexpr size_t kAlgorithmNameMax = 32;
 constexpr size_t kUtcTimeLength = 20; // YYYY-MM-DDTHH:MM:SSZ
-constexpr char kHexDigits[] = "0123456789abcdef";
 
-// Exactly 2 * count hexadecimal digits into count bytes.
 bool ReadHex(string_view text, unsigned char* out, size_t count) {
-    if (text.size() != 2 * count) {
-        return false;
-    }
-    for (size_t i = 0; i < count; ++i) {
-        const int high = HexValue(text[2 * i]);
-        const int low = HexValue(text[2 * i + 1]);
-        if (high < 0 || low < 0) {
-            return false;
-        }
-        out[i] = static_cast<unsigned char>(high * 16 + low);
-    }
-    return true;
-}
-
-void AppendHex(std::string* out, const unsigned char* bytes, size_t count) {
-    for (size_t i = 0; i < count; ++i) {
-        out->push_back(kHexDigits[bytes[i] >> 4]);
-        out->push_back(kHexDigits[bytes[i] & 15]);
-    }
+    return ReadHexBytes(text.data(), text.size(), out, count);
 }
 
 bool ReadDecimal(string_view text, uint64_t* value) {
@@ -325,7 +305,7 @@ std::string FormatSignedList(SignedList list) {
     text += '\n';
     if (list.HasPackage) {
         text += "package " + std::to_string(list.PackageSize) + ' ';
-        AppendHex(&text, list.PackageSha256, kSha256Size);
+        AppendHexBytes(&text, list.PackageSha256, kSha256Size);
         text += '\n';
     }
     for (const SignedListEntry& entry : list.Entries) {
@@ -335,7 +315,7 @@ std::string FormatSignedList(SignedList list) {
             text += kUpperHex[(entry.Crc >> shift) & 15];
         }
         text += ' ';
-        AppendHex(&text, entry.Sha256, kSha256Size);
+        AppendHexBytes(&text, entry.Sha256, kSha256Size);
         text += ' ' + entry.Path + '\n';
     }
     return text;
@@ -374,7 +354,7 @@ bool ParseSignatures(const void* body, size_t length, std::vector<ListSignature>
 std::string FormatSignatureLine(const ListSignature& signature) {
     std::string line = kSignatureAlgorithm;
     line += ' ';
-    AppendHex(&line, signature.Bytes, kListSignatureSize);
+    AppendHexBytes(&line, signature.Bytes, kListSignatureSize);
     line += '\n';
     return line;
 }
@@ -385,7 +365,7 @@ bool ParseUpdateKey(const char* text, unsigned char key[kUpdateKeySize]) {
 
 std::string FormatUpdateKey(const unsigned char key[kUpdateKeySize]) {
     std::string text;
-    AppendHex(&text, key, kUpdateKeySize);
+    AppendHexBytes(&text, key, kUpdateKeySize);
     return text;
 }
 

@@ -10,11 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "update/manifest.h"
+
 // Where a published tree holds them, below UpdateUrl.
 constexpr char kSignedListTreePath[] = "launcher/files.txt";
 constexpr char kSignaturesTreePath[] = "launcher/files.sig";
 
-constexpr size_t kSha256Size = 32;
 constexpr size_t kUpdateKeySize = 64;     // P-256 public point X || Y, big-endian
 constexpr size_t kListSignatureSize = 64; // ECDSA r || s, big-endian
 

@@ -1,5 +1,6 @@
 // The update worker: clean up after a self-update, install on first run, fetch the
-// manifest, patch, report, then watch the server status.
+// manifest (or, with UpdateKey, the signed list), patch, report, then watch the server
+// status.
 #include "update/update_worker.h"
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 #include "update/game_data.h"
 #include "update/manifest.h"
 #include "update/patch_loop.h"
+#include "update/signed_update.h"
 #include "update/state_files.h"
 #include "update/status_probe.h"
 #include "update/update_texts.h"
@@ -33,6 +35,64 @@ void RemoveOldLauncher() {
     }
 }
 
+namespace {
+
+UpdateOutcome PatchAndReport(const std::vector<ManifestEntry>& entries) {
+    std::vector<ManifestEntry> downloaded;
+    switch (RunPatchLoop(entries, &downloaded)) {
+    case PatchResult::Restarting: return UpdateOutcome::SelfUpdateRestarting;
+    case PatchResult::DownloadFailed: return UpdateOutcome::DownloadFailed;
+    case PatchResult::WriteFailed: return UpdateOutcome::WriteFailed;
+    case PatchResult::Finished: break;
+    }
+
+    if (downloaded.empty()) {
+        SetStatus(kTextClientUpToDate);
+    } else {
+        char text[kStatusTextCapacity];
+        FormatText(text, sizeof text, kFormatUpdatedFiles, static_cast<int>(downloaded.size()));
+        SetStatus(text);
+    }
+    SetProgress(100);
+    return UpdateOutcome::Success;
+}
+
+// With UpdateKey: the signed list in the manifest's place, with the same texts. On a first
+// run it comes before the package, whose size and digest it gives. Refused, the run ends as
+// when the manifest cannot be fetched: nothing fetched or written, the current files kept.
+UpdateOutcome RunSignedUpdate() {
+    const bool firstRun = !GameExecutablePresent();
+    if (!firstRun) {
+        SetStatus(kTextCheckingForUpdates);
+    }
+    std::vector<ManifestEntry> entries;
+    {
+        SignedList list;
+        const SignedListResult taken = TakeSignedList(&list);
+        if (taken == SignedListResult::NotRecorded) {
+            return UpdateOutcome::WriteFailed;
+        }
+        if (taken != SignedListResult::Taken) {
+            // Without a game there is nothing to start.
+            if (!firstRun) {
+                EnableConnect(true);
+            }
+            return taken == SignedListResult::Unreachable ? UpdateOutcome::ManifestUnavailable
+                                                          : UpdateOutcome::UnsignedUpdate;
+        }
+        if (firstRun) {
+            if (!EnsureGameData(&list)) {
+                return UpdateOutcome::GameDataFailed;
+            }
+            SetStatus(kTextCheckingForUpdates);
+        }
+        entries = SignedEntries(list);
+    }
+    return PatchAndReport(entries);
+}
+
+} // namespace
+
 UpdateOutcome RunUpdateSequence() {
     RemoveOldLauncher();
 
@@ -42,7 +102,10 @@ UpdateOutcome RunUpdateSequence() {
         EnableConnect(true);
         return UpdateOutcome::AutoUpdateOff;
     }
-    if (!EnsureGameData()) {
+    if (g_Launcher.Config.UpdateKey[0] != '\0') {
+        return RunSignedUpdate();
+    }
+    if (!EnsureGameData(nullptr)) {
         return UpdateOutcome::GameDataFailed;
     }
 
@@ -62,30 +125,13 @@ UpdateOutcome RunUpdateSequence() {
         ParseManifest(manifest.data(), manifest.size(), g_Launcher.LauncherDir);
     ByteBuffer().swap(manifest);
     // The launcher's own state files are not the server's to replace: such an entry is
-    // left out as if the manifest did not hold it.
+    // left out as if the manifest did not hold it (a signed list may not name one at all).
     entries.erase(std::remove_if(entries.begin(), entries.end(),
                                  [](const ManifestEntry& entry) {
                                      return IsLauncherStateFile(entry.Path.c_str());
                                  }),
                   entries.end());
-
-    std::vector<ManifestEntry> downloaded;
-    switch (RunPatchLoop(entries, &downloaded)) {
-    case PatchResult::Restarting: return UpdateOutcome::SelfUpdateRestarting;
-    case PatchResult::DownloadFailed: return UpdateOutcome::DownloadFailed;
-    case PatchResult::WriteFailed: return UpdateOutcome::WriteFailed;
-    case PatchResult::Finished: break;
-    }
-
-    if (downloaded.empty()) {
-        SetStatus(kTextClientUpToDate);
-    } else {
-        char text[kStatusTextCapacity];
-        FormatText(text, sizeof text, kFormatUpdatedFiles, static_cast<int>(downloaded.size()));
-        SetStatus(text);
-    }
-    SetProgress(100);
-    return UpdateOutcome::Success;
+    return PatchAndReport(entries);
 }
 
 DWORD WINAPI UpdateWorker(LPVOID) {

@@ -39,7 +39,9 @@ def make_tree(work):
         os.makedirs(os.path.join(version, folder))
     os.makedirs(os.path.join(tree, ".git"))
     files = {"launcher/manifest.txt": b"00000000\tdata/map1.att\n", "patch/data/map1.att": MAP,
-             "downloads/Qelt-Data.exe": b"MZ package", "patch/.hidden": b"secret"}
+             "launcher/files.txt": b"qelt-files 1\n", "launcher/files.sig": b"ecdsa-p256 00\n",
+             "downloads/Qelt-Data.exe": b"MZ package", "patch/.hidden": b"secret",
+             "launcher/files.txt.bak": b"secret"}
     for name, data in files.items():
         with open(os.path.join(version, name), "wb") as f:
             f.write(data)
@@ -155,12 +157,14 @@ def check_sentence(answer, status, text, what):
 
 def files_through_version_links_and_nothing_else(edge):
     for path, data in (("/launcher/manifest.txt", b"00000000\tdata/map1.att\n"),
+                       ("/launcher/files.txt", b"qelt-files 1\n"),
+                       ("/launcher/files.sig", b"ecdsa-p256 00\n"),
                        ("/patch/data/map1.att", MAP), ("/downloads/Qelt-Data.exe", b"MZ package")):
         status, body, _ = edge.request("GET", path)
         check(status == 200 and body == data, f"{path}: {status}")
     for path in ("/patch/data/", "/patch/data", "/patch/", "/patch", "/downloads/", "/",
                  "/patch/.hidden", "/patch/%2ehidden", "/.git/config", "/versions/3/patch/data/map1.att",
-                 "/patch/leak.txt", "/patch/missing.bin", "/launcher/"):
+                 "/patch/leak.txt", "/patch/missing.bin", "/launcher/", "/launcher/files.txt.bak"):
         answer = edge.request("GET", path)
         check(b"secret" not in answer[1], f"{path} served a secret")
         check_sentence(answer, 404, "Không tìm thấy.", path)

@@ -42,16 +42,16 @@ class GameDataTest : public UpdateTest {
 
 TEST_F(GameDataTest, PresentGameNeedsNothing) {
     Put("main.exe", "game");
-    EXPECT_TRUE(EnsureGameData());
+    EXPECT_TRUE(EnsureGameData(nullptr));
     DeleteFileA(Path("main.exe").c_str());
     CreateDirectoryA(Path("main.exe").c_str(), nullptr); // a folder of that name counts too
-    EXPECT_TRUE(EnsureGameData());
+    EXPECT_TRUE(EnsureGameData(nullptr));
     EXPECT_TRUE(Ops().empty());
     EXPECT_TRUE(Paths().empty());
 }
 
 TEST_F(GameDataTest, DownloadsRunsHiddenAndDeletesPackage) {
-    EXPECT_TRUE(EnsureGameData());
+    EXPECT_TRUE(EnsureGameData(nullptr));
     EXPECT_TRUE(Exists("main.exe"));
     EXPECT_FALSE(Exists("Qelt-Data.exe"));
     EXPECT_EQ(Get("extractor-cmdline.txt"),
@@ -66,7 +66,7 @@ TEST_F(GameDataTest, DownloadsRunsHiddenAndDeletesPackage) {
 
 TEST_F(GameDataTest, ExtractionWithoutGameFails) {
     Mode("nogame");
-    EXPECT_FALSE(EnsureGameData());
+    EXPECT_FALSE(EnsureGameData(nullptr));
     EXPECT_EQ(Ops().back(), "status:Giai nen du lieu game that bai");
     EXPECT_FALSE(Exists("Qelt-Data.exe"));
 }
@@ -74,14 +74,14 @@ TEST_F(GameDataTest, ExtractionWithoutGameFails) {
 TEST_F(GameDataTest, FailureExitCodeWithGameWrittenIsSuccess) {
     Mode("failcode");
     // Failed once in a few hundred runs on a fresh machine; show what the worker said.
-    EXPECT_TRUE(EnsureGameData()) << ::testing::PrintToString(Ops());
+    EXPECT_TRUE(EnsureGameData(nullptr)) << ::testing::PrintToString(Ops());
     EXPECT_TRUE(Exists("main.exe"));
     EXPECT_FALSE(Exists("Qelt-Data.exe"));
 }
 
 TEST_F(GameDataTest, ExtractorWindowIsHiddenQuickly) {
     Mode("window");
-    EXPECT_TRUE(EnsureGameData());
+    EXPECT_TRUE(EnsureGameData(nullptr));
     int visibleMs = atoi(Get("extractor-visible-ms.txt").c_str());
     // Hidden in the first wait rounds (25 ms each); generous for a loaded machine.
     EXPECT_LT(visibleMs, 1000);
@@ -91,7 +91,7 @@ TEST_F(GameDataTest, ExtractorWindowIsHiddenQuickly) {
 TEST_F(GameDataTest, HangingExtractorIsTerminatedWhenBudgetRunsOut) {
     Mode("hang");
     g_UpdateTimings.ExtractorBudgetMs = 600;
-    EXPECT_FALSE(EnsureGameData());
+    EXPECT_FALSE(EnsureGameData(nullptr));
     EXPECT_EQ(Ops().back(), "status:Giai nen du lieu game qua lau - da huy");
     EXPECT_FALSE(Exists("Qelt-Data.exe"));
     DWORD pid = static_cast<DWORD>(atol(Get("extractor-pid.txt").c_str()));
@@ -107,7 +107,7 @@ TEST_F(GameDataTest, HangingExtractorIsTerminatedWhenBudgetRunsOut) {
 
 TEST_F(GameDataTest, MissingPackageStopsTheRunWithConnectDisabled) {
     server_.SetBody("/downloads/Qelt-Data.exe", "none", 404);
-    EXPECT_FALSE(EnsureGameData());
+    EXPECT_FALSE(EnsureGameData(nullptr));
     EXPECT_EQ(Ops().back(),
               "status:Khong tai duoc du lieu game - kiem tra UpdateUrl trong Launcher.ini");
     EXPECT_FALSE(Exists("Qelt-Data.exe"));
@@ -129,7 +129,7 @@ TEST_F(GameDataTest, PartialPackageIsContinuedOnlyUnderItsValidator) {
     answer.ETag = "\"old\"";
     answer.CloseAfterBytes = cut;
     server_.SetResponse("/downloads/Qelt-Data.exe", answer);
-    EXPECT_FALSE(EnsureGameData());
+    EXPECT_FALSE(EnsureGameData(nullptr));
     ASSERT_TRUE(Exists("Qelt-Data.exe.part"));
 
     answer.Body = package;
@@ -137,7 +137,7 @@ TEST_F(GameDataTest, PartialPackageIsContinuedOnlyUnderItsValidator) {
     server_.SetResponse("/downloads/Qelt-Data.exe", answer);
     server_.ClearRequests();
     ClearRecordedOps();
-    EXPECT_FALSE(EnsureGameData());
+    EXPECT_FALSE(EnsureGameData(nullptr));
     EXPECT_EQ(Ops().back(),
               "status:Khong tai duoc du lieu game - kiem tra UpdateUrl trong Launcher.ini");
     ASSERT_EQ(server_.Requests().size(), 1u);
@@ -147,7 +147,7 @@ TEST_F(GameDataTest, PartialPackageIsContinuedOnlyUnderItsValidator) {
     answer.CloseAfterBytes = std::string::npos;
     server_.SetResponse("/downloads/Qelt-Data.exe", answer);
     server_.ClearRequests();
-    EXPECT_TRUE(EnsureGameData()) << ::testing::PrintToString(Ops());
+    EXPECT_TRUE(EnsureGameData(nullptr)) << ::testing::PrintToString(Ops());
     ASSERT_EQ(server_.Requests().size(), 1u);
     EXPECT_EQ(server_.Requests()[0].Header("Range"), "bytes=" + std::to_string(cut) + "-");
     EXPECT_EQ(server_.BodyBytesSent(), package.size() - cut);

@@ -71,7 +71,7 @@ TEST_F(SelfUpdateTest, BuildHeldForAMomentStillRestarts) {
             releaser = LetGoLater(held, 300);
         }
     };
-    EXPECT_TRUE(SelfUpdateLauncher(BufferChecksumOf(newBuild_)));
+    EXPECT_TRUE(SelfUpdateLauncher(Entry("Launcher.exe", newBuild_)));
     g_OnRecorded = nullptr;
     ASSERT_NE(releaser, nullptr);
     WaitForSingleObject(releaser, INFINITE);
@@ -104,7 +104,7 @@ TEST_F(SelfUpdateTest, DamagedBuildChangesNothingAndOtherFilesStillUpdate) {
 
 TEST_F(SelfUpdateTest, NotFoundNamesTheLauncherFile) {
     server_.SetBody("/patch/Launcher.exe", "no", 404);
-    EXPECT_FALSE(SelfUpdateLauncher(0x1234u));
+    EXPECT_FALSE(SelfUpdateLauncher(ManifestEntry{"Launcher.exe", 0x1234u}));
     EXPECT_EQ(Ops().back(), "status:Tai that bai: Launcher.exe");
     EXPECT_EQ(Get("Launcher.exe"), oldBuild_);
 }
@@ -139,7 +139,7 @@ TEST_F(SelfUpdateTest, PathLengthLimitIs249) {
         ASSERT_EQ(strlen(g_Launcher.LauncherPath), total);
         ClearRecordedOps();
         server_.ClearRequests();
-        EXPECT_FALSE(SelfUpdateLauncher(0x1234u));
+        EXPECT_FALSE(SelfUpdateLauncher(ManifestEntry{"Launcher.exe", 0x1234u}));
         if (total == 249) {
             EXPECT_EQ(Paths().size(), 1u); // it went on to the download (404 here)
             EXPECT_EQ(Ops().back(), "status:Tai that bai: " + name);
@@ -157,7 +157,7 @@ TEST_F(SelfUpdateTest, RunningFileThatCannotBeMovedLeavesNothingBehind) {
                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(holder, INVALID_HANDLE_VALUE);
     server_.SetBody("/patch/Launcher.exe", newBuild_);
-    bool result = SelfUpdateLauncher(BufferChecksumOf(newBuild_));
+    bool result = SelfUpdateLauncher(Entry("Launcher.exe", newBuild_));
     CloseHandle(holder);
     EXPECT_FALSE(result);
     EXPECT_EQ(Ops().back(), "status:Khong thay duoc launcher - thu muc khong cho ghi?");
@@ -171,7 +171,7 @@ TEST_F(SelfUpdateTest, NewBuildThatCannotBeWrittenLeavesNothingBehind) {
     // A folder in the place of the new build's temporary file makes the write fail.
     ASSERT_TRUE(CreateDirectoryA(Path("Launcher.exe.new.part").c_str(), nullptr));
     server_.SetBody("/patch/Launcher.exe", newBuild_);
-    EXPECT_FALSE(SelfUpdateLauncher(BufferChecksumOf(newBuild_)));
+    EXPECT_FALSE(SelfUpdateLauncher(Entry("Launcher.exe", newBuild_)));
     EXPECT_EQ(Ops().back(), "status:Khong ghi duoc ban launcher moi");
     EXPECT_EQ(Get("Launcher.exe"), oldBuild_);
     EXPECT_FALSE(Exists("Launcher.exe.new"));
@@ -181,7 +181,7 @@ TEST_F(SelfUpdateTest, NewBuildThatCannotBeWrittenLeavesNothingBehind) {
 TEST_F(SelfUpdateTest, LeftoverOldBuildIsReplaced) {
     Put("Launcher.exe.old", "a build from long ago");
     server_.SetBody("/patch/Launcher.exe", newBuild_);
-    EXPECT_TRUE(SelfUpdateLauncher(BufferChecksumOf(newBuild_)));
+    EXPECT_TRUE(SelfUpdateLauncher(Entry("Launcher.exe", newBuild_)));
     EXPECT_EQ(Get("Launcher.exe.old"), oldBuild_);
     EXPECT_EQ(Get("Launcher.exe"), newBuild_);
     WaitForRestartRecord();

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "crc32/crc32.h"
+#include "crc_forge.h"
 #include "system/launcher_state.h"
 #include "system/start_program.h"
 #include "test_files.h"
@@ -67,6 +68,37 @@ std::string UpdateTest::Line(const std::string& path, const std::string& content
     snprintf(crc, sizeof crc, "%08X",
              static_cast<unsigned>(BufferChecksum(content.data(), content.size())));
     return std::string(crc) + "\t" + path + "\n";
+}
+
+ManifestEntry UpdateTest::Entry(const std::string& path, const std::string& content) {
+    return ManifestEntry{path, BufferChecksumOf(content)};
+}
+
+std::string UpdateTest::Forged(const std::string& genuine, size_t changedAt) {
+    return ForgeSameCrc(genuine, changedAt, [](const std::string& bytes) {
+        return BufferChecksum(bytes.data(), bytes.size());
+    });
+}
+
+std::map<std::string, std::string> UpdateTest::Folder() const {
+    std::map<std::string, std::string> files;
+    std::vector<std::string> pending = {""};
+    while (!pending.empty()) {
+        const std::string relative = pending.back();
+        pending.pop_back();
+        const std::string dir = relative.empty() ? dir_ : Path(relative);
+        for (const std::string& name : ListFolder(dir)) {
+            const std::string path = relative.empty() ? name : relative + "\\" + name;
+            std::string bytes;
+            if (GetFileAttributesA(Path(path).c_str()) & FILE_ATTRIBUTE_DIRECTORY) {
+                pending.push_back(path);
+                files[path + "\\"] = "";
+            } else if (ReadWholeFile(Path(path), &bytes)) {
+                files[path] = bytes;
+            }
+        }
+    }
+    return files;
 }
 
 uint32_t UpdateTest::BufferChecksumOf(const std::string& content) {

@@ -7,10 +7,12 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "recording_window_ops.h"
+#include "update/manifest.h"
 #include "test_server.h"
 
 class UpdateTest : public ::testing::Test {
@@ -26,6 +28,12 @@ class UpdateTest : public ::testing::Test {
     bool Exists(const std::string& relative) const;
     // Manifest line for content under path: "<crc hex>\t<path>\n".
     static std::string Line(const std::string& path, const std::string& content);
+    // The entry the manifest's line gives.
+    static ManifestEntry Entry(const std::string& path, const std::string& content);
+    // Other bytes than genuine of the same size and CRC-32 (crc_forge.h).
+    static std::string Forged(const std::string& genuine, size_t changedAt = 0);
+    // Every file below the client folder with its bytes, keyed by relative path.
+    std::map<std::string, std::string> Folder() const;
     static std::string ReadProgram(const char* path);
     static uint32_t BufferChecksumOf(const std::string& content);
 

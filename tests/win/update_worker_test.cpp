@@ -5,12 +5,16 @@
 #include <windows.h>
 
 #include <cstdlib>
+#include <functional>
 #include <memory>
 
+#include "cng_test_key.h"
+#include "crypto/sha256.h"
 #include "system/launcher_state.h"
 #include "test_files.h"
 #include "update/check_record.h"
 #include "update/patch_loop.h"
+#include "update/signed_list.h"
 #include "update/state_files.h"
 #include "update/update_texts.h"
 #include "update/update_timings.h"
@@ -375,6 +379,276 @@ TEST_F(UpdateWorkerTest, LockedOldLauncherFileGivesUpAfterTenTries) {
     EXPECT_GE(elapsed, 9u * g_UpdateTimings.OldFileRetryMs); // it waited between the tries
     RemoveOldLauncher();
     EXPECT_FALSE(Exists("Launcher.exe.old"));
+}
+
+// Signed updates. A tree served both ways, as qelt-publish --sign makes it: the manifest for
+// launchers without a key, the list and its signatures for launchers with one.
+using Files = std::map<std::string, std::string>;
+
+class SignedUpdateTest : public UpdateTest {
+  protected:
+    void SetUp() override {
+        UpdateTest::SetUp();
+        ASSERT_TRUE(MakeCngTestKey(&key_));
+        ASSERT_TRUE(MakeCngTestKey(&other_));
+    }
+    void TearDown() override {
+        DestroyCngTestKey(&key_);
+        DestroyCngTestKey(&other_);
+        UpdateTest::TearDown();
+    }
+
+    static void UseKey(const std::string& text) {
+        snprintf(g_Launcher.Config.UpdateKey, sizeof g_Launcher.Config.UpdateKey, "%s",
+                 text.c_str());
+    }
+    static std::string KeyOf(const CngTestKey& key) { return FormatUpdateKey(key.Public); }
+
+    static std::string ListOf(const Files& files, const std::string& package, uint64_t sequence) {
+        SignedList list;
+        list.Sequence = sequence;
+        list.CreatedUnix = 1700000000;
+        list.HasPackage = !package.empty();
+        list.PackageSize = package.size();
+        Sha256Of(package.data(), package.size(), list.PackageSha256);
+        for (const auto& file : files) {
+            SignedListEntry entry;
+            entry.Path = file.first;
+            entry.Size = file.second.size();
+            entry.Crc = BufferChecksumOf(file.second);
+            Sha256Of(file.second.data(), file.second.size(), entry.Sha256);
+            list.Entries.push_back(entry);
+        }
+        return FormatSignedList(list);
+    }
+
+    static std::string SignatureOf(const std::string& list, const CngTestKey& key) {
+        ListSignature signature;
+        unsigned char digest[kSha256DigestSize];
+        EXPECT_TRUE(Sha256Of(list.data(), list.size(), digest) &&
+                    SignWithCngTestKey(key, digest, signature.Bytes));
+        return FormatSignatureLine(signature);
+    }
+
+    // Serves files and package (none when empty) both ways, the list signed by key.
+    void Serve(const Files& files, const std::string& package, uint64_t sequence,
+               const CngTestKey& key) {
+        std::string manifest;
+        for (const auto& file : files) {
+            manifest += Line(file.first, file.second);
+            server_.SetBody("/patch/" + file.first, file.second);
+        }
+        server_.SetBody("/launcher/manifest.txt", manifest);
+        const std::string list = ListOf(files, package, sequence);
+        server_.SetBody("/launcher/files.txt", list);
+        server_.SetBody("/launcher/files.sig", SignatureOf(list, key));
+        server_.SetBody("/downloads/Qelt-Data.exe", package, package.empty() ? 404 : 200);
+    }
+
+    CngTestKey key_;
+    CngTestKey other_;
+};
+
+// The same first run into an empty folder, a changed file and a new one of several buffers,
+// by a launcher without UpdateKey and by one with it: the same texts in the same order and
+// the same files; the one reads only the manifest, the other only the list.
+TEST_F(SignedUpdateTest, SignedTreeUpdatesAsAnUnsignedOneAndKeylessLaunchersAsBefore) {
+    const std::string big = Pattern((3u << 20) + 12345, 3);
+    const Files files = {{"a.txt", "alpha"}, {"data/new/x.bmd", big}, {"main.exe", "game"}};
+    Serve(files, ReadProgram(QELT_FAKE_EXTRACTOR_EXE), 3, key_);
+    std::vector<Lines> ops;
+    std::vector<Files> folders;
+    const std::string first = dir_;
+    for (bool keyed : {false, true}) {
+        dir_ = MakeScratchDir("signed");
+        UseLauncherPath(dir_, "Launcher.exe");
+        Put("a.txt", "old alpha");
+        UseKey(keyed ? KeyOf(key_) : "");
+        ClearRecordedOps();
+        server_.ClearRequests();
+        EXPECT_EQ(RunUpdateSequence(), UpdateOutcome::Success);
+        ops.push_back(Ops());
+        folders.push_back(Folder());
+        const Lines lists = keyed ? Lines{"/launcher/files.txt", "/launcher/files.sig"} : Lines{};
+        const Lines manifest = keyed ? Lines{} : Lines{"/launcher/manifest.txt"};
+        Lines expected = lists;
+        expected.push_back("/downloads/Qelt-Data.exe");
+        expected.insert(expected.end(), manifest.begin(), manifest.end());
+        expected.insert(expected.end(), {"/patch/a.txt", "/patch/data/new/x.bmd"});
+        EXPECT_EQ(Paths(), expected);
+        RemoveTree(dir_);
+    }
+    dir_ = first;
+    EXPECT_EQ(ops[0], ops[1]);
+    EXPECT_TRUE(ContainsRun(ops[1], {"status:Da cap nhat 2 file", "progress:100"}));
+    EXPECT_TRUE(folders[1]["data\\new\\x.bmd"] == big);
+    EXPECT_EQ(folders[1][kUpdateSequenceName], "3\n");
+    folders[1].erase(kUpdateSequenceName);
+    for (Files& folder : folders) { // what the stand-in extractor notes of itself
+        folder.erase("extractor-cmdline.txt");
+        folder.erase("extractor-pid.txt");
+    }
+    EXPECT_TRUE(folders[0] == folders[1]);
+}
+
+// A signed download cut at 60% is continued with only its rest, and the SHA-256 covers the
+// bytes of both runs: the rest of another file of the same size and CRC-32 is refused.
+TEST_F(SignedUpdateTest, CutDownloadIsContinuedUnderItsDigest) {
+    const std::string whole = Pattern((3u << 20) + 4321, 5);
+    // Other bytes in the rest, the CRC-32 of the whole kept.
+    for (const std::string& rest : {Forged(whole, whole.size() - 100), whole}) {
+        Serve({{"main.exe", "game"}, {"big.pak", whole}}, "", 1, key_);
+        UseKey(KeyOf(key_));
+        ScriptedResponse answer;
+        answer.Body = whole;
+        answer.ETag = "\"v1\"";
+        answer.CloseAfterBytes = whole.size() * 6 / 10;
+        server_.SetResponse("/patch/big.pak", answer);
+        EXPECT_EQ(RunUpdateSequence(), UpdateOutcome::DownloadFailed);
+        ASSERT_EQ(Get("big.pak.part").size(), answer.CloseAfterBytes);
+
+        answer.Body = whole.substr(0, answer.CloseAfterBytes) + rest.substr(answer.CloseAfterBytes);
+        answer.CloseAfterBytes = std::string::npos;
+        server_.SetResponse("/patch/big.pak", answer);
+        ClearRecordedOps();
+        server_.ClearRequests();
+        const bool genuine = rest == whole;
+        EXPECT_EQ(RunUpdateSequence(),
+                  genuine ? UpdateOutcome::Success : UpdateOutcome::DownloadFailed);
+        EXPECT_EQ(server_.Requests().back().Header("Range"),
+                  "bytes=" + std::to_string(whole.size() * 6 / 10) + "-");
+        EXPECT_TRUE(Get("big.pak") == (genuine ? whole : "<missing>"));
+        const Lines left = genuine ? Lines{"big.pak", "main.exe", kUpdateSequenceName}
+                                   : Lines{"main.exe", kUpdateSequenceName};
+        EXPECT_EQ(ListFolder(dir_), left);
+    }
+}
+
+// What a hostile server, a hijacked name or a plain-HTTP network could serve a launcher
+// with UpdateKey: each is refused, and the client folder stays exactly as it was.
+TEST_F(SignedUpdateTest, EachForgeryIsRefusedAndLeavesTheFolderAsItWas) {
+    const std::string package = ReadProgram(QELT_FAKE_EXTRACTOR_EXE);
+    const Files current = {
+        {"Launcher.exe", "launcher v1"}, {"a.txt", "old alpha"}, {"main.exe", "game"}};
+    Files changed = current;
+    changed["a.txt"] = "alpha, the new one";
+    Files newLauncher = current;
+    newLauncher["Launcher.exe"] = "launcher v2";
+    const char* kRefusedList = "status:Cap nhat khong co chu ky hop le - dung file hien tai";
+    const std::string big(kSignedListMaxBytes + 1, 'x');
+    struct Forgery {
+        const char* Name;
+        std::function<void()> Arrange; // after the genuine tree of changed files is served
+        UpdateOutcome Outcome;
+        Lines LastOps;
+        bool Fetches; // anything below /patch/ or /downloads/ is asked for
+    };
+    const Forgery forgeries[] = {
+        {"list edited after signing",
+         [&] {
+             std::string list = ListOf(changed, package, 7);
+             char& digit = list[list.find(" a.txt\n") - 1]; // a.txt's SHA-256, last digit
+             digit = digit == '0' ? '1' : '0';
+             server_.SetBody("/launcher/files.txt", list);
+         },
+         UpdateOutcome::UnsignedUpdate,
+         {kRefusedList, "connect:1"},
+         false},
+        {"list signed with another key",
+         [&] { Serve(changed, package, 7, other_); },
+         UpdateOutcome::UnsignedUpdate,
+         {kRefusedList, "connect:1"},
+         false},
+        {"an older list after a newer one",
+         [&] { Serve(changed, package, 6, key_); },
+         UpdateOutcome::UnsignedUpdate,
+         {kRefusedList, "connect:1"},
+         false},
+        {"unsigned tree",
+         [&] {
+             server_.SetBody("/launcher/files.txt", "", 404);
+             server_.SetBody("/launcher/files.sig", "", 404);
+         },
+         UpdateOutcome::UnsignedUpdate,
+         {kRefusedList, "connect:1"},
+         false},
+        {"list beyond its bound",
+         [&] { server_.SetBody("/launcher/files.txt", big); },
+         UpdateOutcome::ManifestUnavailable,
+         {"status:Khong ket noi duoc update server - dung file hien tai", "connect:1"},
+         false},
+        {"UpdateKey that is no key",
+         [&] { UseKey(KeyOf(key_).substr(1)); },
+         UpdateOutcome::UnsignedUpdate,
+         {kRefusedList, "connect:1"},
+         false},
+        {"damaged sequence record",
+         [&] { Put(kUpdateSequenceName, "7"); },
+         UpdateOutcome::UnsignedUpdate,
+         {kRefusedList, "connect:1"},
+         false},
+        {"patch body with the signed size and CRC-32",
+         [&] { server_.SetBody("/patch/a.txt", Forged(changed.at("a.txt"))); },
+         UpdateOutcome::DownloadFailed,
+         {"status:Tai that bai: a.txt"},
+         true},
+        {"patch body longer than signed, without a length",
+         [&] {
+             ScriptedResponse longer;
+             longer.Body = changed.at("a.txt") + std::string(40u << 20, 'x');
+             longer.Chunked = true;
+             server_.SetResponse("/patch/a.txt", longer);
+         },
+         UpdateOutcome::DownloadFailed,
+         {"status:Tai that bai: a.txt"},
+         true},
+        {"launcher build with the signed size and CRC-32",
+         [&] {
+             Serve(newLauncher, package, 7, key_);
+             server_.SetBody("/patch/Launcher.exe", Forged(newLauncher.at("Launcher.exe")));
+         },
+         UpdateOutcome::Success,
+         {"status:Ban launcher tren server bi loi - bo qua cap nhat launcher",
+          "status:Client da moi nhat", "progress:100"},
+         true},
+        {"first-run package of the signed size",
+         [&] {
+             DeleteFileA(Path("main.exe").c_str());
+             server_.SetBody("/downloads/Qelt-Data.exe", Forged(package));
+         },
+         UpdateOutcome::GameDataFailed,
+         {"status:Khong tai duoc du lieu game - kiem tra UpdateUrl trong Launcher.ini"},
+         true},
+    };
+    for (const Forgery& forgery : forgeries) {
+        SCOPED_TRACE(forgery.Name);
+        for (const auto& file : current) {
+            Put(file.first, file.second);
+        }
+        Put(kUpdateSequenceName, "7\n");
+        UseKey(KeyOf(key_));
+        Serve(changed, package, 7, key_);
+        forgery.Arrange();
+        const Files before = Folder();
+        ClearRecordedOps();
+        server_.ClearRequests();
+        EXPECT_EQ(RunUpdateSequence(), forgery.Outcome);
+        EXPECT_TRUE(Folder() == before) << ::testing::PrintToString(Folder());
+        const Lines ops = Ops();
+        ASSERT_GE(ops.size(), forgery.LastOps.size());
+        EXPECT_EQ(Lines(ops.end() - static_cast<ptrdiff_t>(forgery.LastOps.size()), ops.end()),
+                  forgery.LastOps);
+        EXPECT_EQ(std::count(ops.begin(), ops.end(), "close"), 0); // no restart
+        bool fetched = false;
+        for (const std::string& path : Paths()) {
+            fetched = fetched || path.rfind("/patch/", 0) == 0 || path.rfind("/downloads/", 0) == 0;
+            EXPECT_NE(path, "/launcher/manifest.txt");
+        }
+        EXPECT_EQ(fetched, forgery.Fetches);
+        // Not even a body that goes on and on is taken in beyond its signed size (what the
+        // sockets hold meanwhile aside).
+        EXPECT_LT(server_.BodyBytesSent(), 16u << 20);
+    }
 }
 
 TEST_F(UpdateWorkerTest, ManifestEntriesNamingTheLaunchersStateFilesAreLeftOut) {

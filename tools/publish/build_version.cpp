@@ -10,6 +10,7 @@
 
 #include "common/publish_tree.h"
 #include "publish_files.h"
+#include "signed_version.h"
 #include "tree_versions.h"
 
 namespace {
@@ -18,6 +19,7 @@ namespace {
 struct Build {
     const Options& Opts;
     const LiveVersion& Live;
+    bool Signs;
     Progress* Meter;
     BuildResult* Result;
     std::string Stage;
@@ -105,18 +107,21 @@ bool MakeFolderOf(Build* build, const std::string& target, FileError* error) {
     return true;
 }
 
-// Reads one file: only its CRC-32 when the live version may hold it already, and a copy
-// into the stage when it does not.
+// Reads one file: only its CRC-32 (and SHA-256) when the live version may hold it already,
+// and a copy into the stage when it does not.
 bool ReadOne(Build* build, VersionFile* file, FileError* error) {
+    unsigned char* sha256 = build->Signs ? file->Sha256 : nullptr;
+    file->Hashed = build->Signs;
     FileIdentity liveIdentity;
     const bool candidate = IdentityOf(build->Live.Tree + "/" + file->Served, &liveIdentity) &&
                            liveIdentity.Size == file->Size;
     if (candidate || build->Opts.DryRun) {
-        if (!ReadFile(file->Source, file->Size, "", &file->Crc, nullptr, build->Meter, error)) {
+        if (!ReadFile(file->Source, file->Size, "", &file->Crc, nullptr, build->Meter, error,
+                      sha256)) {
             return false;
         }
         file->InLive = candidate && LiveHolds(build->Live, file->Served, liveIdentity, file->Crc,
-                                              &build->LiveRead, build->Meter);
+                                              sha256, &build->LiveRead, build->Meter);
         file->Identity = liveIdentity;
     }
     if (file->InLive || build->Opts.DryRun) {
@@ -132,7 +137,7 @@ bool ReadOne(Build* build, VersionFile* file, FileError* error) {
     }
     unlink(target.c_str()); // a recycled version's file of that name
     file->Copied = ReadFile(file->Source, file->Size, target, &file->Crc, &file->Identity,
-                            build->Meter, error);
+                            build->Meter, error, sha256);
     return file->Copied;
 }
 
@@ -167,9 +172,9 @@ int Failed(Build* build, const FileError& error) {
 
 } // namespace
 
-int BuildVersion(const Options& options, const LiveVersion& live, std::vector<VersionFile>* files,
-                 Progress* progress, BuildResult* result) {
-    Build build{options, live, progress, result, "", {}, {}, "", false};
+int BuildVersion(const Options& options, const LiveVersion& live, const Signing* signing,
+                 std::vector<VersionFile>* files, Progress* progress, BuildResult* result) {
+    Build build{options, live, signing != nullptr, progress, result, "", {}, {}, "", false};
     for (const VersionFile& file : *files) {
         if (!file.ManifestPath.empty()) {
             build.Paths.insert(file.ManifestPath);
@@ -206,9 +211,19 @@ int BuildVersion(const Options& options, const LiveVersion& live, std::vector<Ve
     const std::string status = !options.Status.empty() ? options.Status
                                : live.HasStatus        ? live.Status
                                                        : "online";
+    SignedList list;
+    if (signing != nullptr) {
+        list = ListOfFiles(*files, signing->Sequence);
+        if (options.Package.empty() && !CarryPackage(live, signing->Keys, &list, &error.Text)) {
+            error.InTree = true;
+            return Failed(&build, error);
+        }
+    }
+    const bool listSame =
+        signing != nullptr ? LiveListIsSame(live, list, signing->Keys) : !live.HasList;
     // Nothing to switch to when the live version, vouched for by its record, already is it.
     result->Same = live.Versioned && !build.LiveRead && allInLive && result->Removed.empty() &&
-                   manifest == live.Manifest && live.HasStatus && status == live.Status;
+                   manifest == live.Manifest && live.HasStatus && status == live.Status && listSame;
     if (options.DryRun || result->Same) {
         return kPublished;
     }
@@ -235,6 +250,10 @@ int BuildVersion(const Options& options, const LiveVersion& live, std::vector<Ve
         (!statusCarried && !WriteTextFile(stage + "/launcher/status", status, &error)) ||
         !WriteTextFile(stage + "/launcher/manifest.txt", manifest, &error) ||
         !WriteTextFile(stage + "/" + kRecordName, RecordText(*files), &error)) {
+        return Failed(&build, error);
+    }
+    if (signing != nullptr && !WriteSignedList(stage, list, signing->Keys, &error.Text)) {
+        error.InTree = true;
         return Failed(&build, error);
     }
     result->Dirs.push_back(stage + "/launcher");

@@ -24,6 +24,8 @@ struct BuildResult {
 // Returns kPublished, kRefused (the client could not be read) or kWriteFailed (the tree
 // could not be written); on failure the staging folder is gone. The staging folder is the
 // oldest version beyond --keep when there is one (most of its files are the live ones
-// already), pruned to the new version's paths; its other files are replaced.
-int BuildVersion(const Options& options, const LiveVersion& live, std::vector<VersionFile>* files,
-                 Progress* progress, BuildResult* result);
+// already), pruned to the new version's paths; its other files are replaced. With signing
+// (null for none) every file is hashed in the read that takes its CRC-32, and the version
+// gets the signed list.
+int BuildVersion(const Options& options, const LiveVersion& live, const Signing* signing,
+                 std::vector<VersionFile>* files, Progress* progress, BuildResult* result);

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/hex_digit.h"
 #include "publish_files.h"
 #include "tree_versions.h"
 #include "update/manifest.h"
@@ -28,8 +29,9 @@ bool ReadSmallFile(const std::string& path, std::string* text) {
     return ok;
 }
 
-// Record lines: CRC-32 (hex), size, inode, modification time (ns), TAB-separated, then the
-// served path. A damaged record vouches for nothing: every file is read instead.
+// Record lines: CRC-32 (hex), size, inode, modification time (ns), SHA-256 (hex, "-" when
+// not signed), TAB-separated, then the served path. A damaged record, or one of an older
+// publisher without the SHA-256 field, vouches for nothing: every file is read instead.
 std::map<std::string, RecordEntry> ParseRecord(const std::string& text) {
     std::map<std::string, RecordEntry> record;
     size_t start = 0;
@@ -48,14 +50,25 @@ std::map<std::string, RecordEntry> ParseRecord(const std::string& text) {
         int used = 0;
         if (sscanf(line.c_str(), "%8x\t%" SCNu64 "\t%" SCNu64 "\t%" SCNd64 "\t%n", &crc, &size,
                    &inode, &mtime, &used) != 4 ||
-            used <= 0 || static_cast<size_t>(used) >= line.size()) {
+            used <= 0) {
+            return {};
+        }
+        const size_t digestStart = static_cast<size_t>(used);
+        const size_t tab = line.find('\t', digestStart);
+        if (tab == std::string::npos || tab + 1 >= line.size()) {
+            return {};
+        }
+        const std::string digest = line.substr(digestStart, tab - digestStart);
+        entry.Hashed = digest != "-";
+        if (entry.Hashed &&
+            !ReadHexBytes(digest.data(), digest.size(), entry.Sha256, kSha256Size)) {
             return {};
         }
         entry.Crc = crc;
         entry.Identity.Size = size;
         entry.Identity.Inode = inode;
         entry.Identity.MtimeNs = mtime;
-        record[line.substr(static_cast<size_t>(used))] = entry;
+        record[line.substr(tab + 1)] = entry;
     }
     return record;
 }
@@ -83,21 +96,34 @@ bool ReadLiveVersion(const std::string& tree, LiveVersion* live, std::string* er
         }
     }
     live->HasStatus = ReadSmallFile(tree + "/launcher/status", &live->Status);
+    live->HasList = ReadSmallFile(tree + "/" + kSignedListTreePath, &live->List);
+    if (live->HasList) {
+        ReadSmallFile(tree + "/" + kSignaturesTreePath, &live->Signatures);
+        if (!ParseSignedList(live->List.data(), live->List.size(), "", &live->Signed)) {
+            *error = tree + "/" + kSignedListTreePath +
+                     " is not a signed list: its sequence number cannot be known; restore it "
+                     "from a backup of the tree";
+            return false;
+        }
+    }
     return true;
 }
 
 bool LiveHolds(const LiveVersion& live, const std::string& served, const FileIdentity& identity,
-               uint32_t crc, bool* wasRead, Progress* progress) {
+               uint32_t crc, const unsigned char* sha256, bool* wasRead, Progress* progress) {
     const auto recorded = live.Record.find(served);
-    if (recorded != live.Record.end() && recorded->second.Identity == identity) {
-        return recorded->second.Crc == crc;
+    if (recorded != live.Record.end() && recorded->second.Identity == identity &&
+        (sha256 == nullptr || recorded->second.Hashed)) {
+        return recorded->second.Crc == crc &&
+               (sha256 == nullptr || memcmp(recorded->second.Sha256, sha256, kSha256Size) == 0);
     }
     *wasRead = true;
     uint32_t liveCrc = 0;
+    unsigned char liveSha256[kSha256Size];
     FileError ignored;
     return ReadFile(live.Tree + "/" + served, identity.Size, "", &liveCrc, nullptr, progress,
-                    &ignored) &&
-           liveCrc == crc;
+                    &ignored, sha256 != nullptr ? liveSha256 : nullptr) &&
+           liveCrc == crc && (sha256 == nullptr || memcmp(liveSha256, sha256, kSha256Size) == 0);
 }
 
 std::string RecordText(const std::vector<VersionFile>& files) {
@@ -107,7 +133,13 @@ std::string RecordText(const std::vector<VersionFile>& files) {
         snprintf(line, sizeof line, "%08X\t%" PRIu64 "\t%" PRIu64 "\t%" PRId64 "\t",
                  static_cast<unsigned>(file.Crc), file.Identity.Size, file.Identity.Inode,
                  file.Identity.MtimeNs);
-        text += line + file.Served + "\n";
+        text += line;
+        if (file.Hashed) {
+            AppendHexBytes(&text, file.Sha256, kSha256Size);
+        } else {
+            text += '-';
+        }
+        text += "\t" + file.Served + "\n";
     }
     return text;
 }

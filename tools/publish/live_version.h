@@ -10,10 +10,13 @@
 
 #include "progress.h"
 #include "publish.h"
+#include "update/signed_list.h"
 
 struct RecordEntry {
     uint32_t Crc = 0;
     FileIdentity Identity;
+    bool Hashed = false; // a signed publish wrote its SHA-256 too
+    unsigned char Sha256[kSha256Size] = {};
 };
 
 struct LiveVersion {
@@ -25,16 +28,22 @@ struct LiveVersion {
     std::string Manifest;
     bool HasStatus = false;
     std::string Status;
+    bool HasList = false;   // a signed publish made it: launcher/files.txt
+    std::string List;       // its bytes
+    std::string Signatures; // launcher/files.sig ("" when missing)
+    SignedList Signed;      // the list read
 };
 
-// Reads what is live in tree. False, with the reason, when TREE/current is damaged.
+// Reads what is live in tree. False, with the reason, when TREE/current is damaged or the
+// live signed list cannot be read (its sequence number must never be lost).
 bool ReadLiveVersion(const std::string& tree, LiveVersion* live, std::string* error);
 
 // Whether the live file at served (relative to a version, "patch/..."), found with
-// identity (size included), holds the bytes with CRC-32 crc. The record vouches for a file
-// only while it keeps the identity recorded; otherwise the file is read, and *wasRead set.
+// identity (size included), holds the bytes with CRC-32 crc and, given sha256, that
+// SHA-256. The record vouches for a file only while it keeps the identity recorded (and
+// records a SHA-256 when one is asked for); otherwise the file is read, and *wasRead set.
 bool LiveHolds(const LiveVersion& live, const std::string& served, const FileIdentity& identity,
-               uint32_t crc, bool* wasRead, Progress* progress);
+               uint32_t crc, const unsigned char* sha256, bool* wasRead, Progress* progress);
 
 // The record of a version: one line per file the publisher wrote or linked into it.
 std::string RecordText(const std::vector<VersionFile>& files);

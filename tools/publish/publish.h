@@ -5,6 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "update/manifest.h"
+
+typedef struct evp_pkey_st EVP_PKEY;
+
 enum ExitCode { kPublished = 0, kRefused = 1, kUsage = 2, kWriteFailed = 3 };
 
 constexpr int kDefaultKeep = 3; // versions in the tree after a publish: two to roll back to
@@ -14,6 +18,8 @@ struct Options {
     std::string Tree;
     std::string Package;
     std::string Status;
+    std::vector<std::string> Sign; // key files; every one signs the list
+    std::string Keygen;            // --keygen: the key file to make
     int Keep = kDefaultKeep;
     bool DryRun = false;
     bool Rollback = false;
@@ -40,4 +46,12 @@ struct VersionFile {
     bool InLive = false;   // the live version holds these very bytes: linked, not copied
     bool Copied = false;   // already copied into the new version
     FileIdentity Identity; // of the file in the new version (live file when InLive)
+    bool Hashed = false;   // Sha256 holds its SHA-256 (a signed publish)
+    unsigned char Sha256[kSha256Size] = {};
+};
+
+// A signed publish: the keys that sign the list, and the sequence number it gets.
+struct Signing {
+    std::vector<EVP_PKEY*> Keys;
+    uint64_t Sequence = 0;
 };

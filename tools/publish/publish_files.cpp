@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "common/client_folder.h"
+#include "common/signing.h"
 #include "crc32/crc32.h"
 
 namespace {
@@ -79,7 +80,7 @@ void RemoveBelow(int dir) {
 } // namespace
 
 bool ReadFile(const std::string& src, uint64_t expectedSize, const std::string& dst, uint32_t* crc,
-              FileIdentity* written, Progress* progress, FileError* error) {
+              FileIdentity* written, Progress* progress, FileError* error, unsigned char* sha256) {
     static std::vector<unsigned char> buffer(kPieceSize);
     const int in = open(src.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (in < 0) {
@@ -94,6 +95,7 @@ bool ReadFile(const std::string& src, uint64_t expectedSize, const std::string& 
         }
     }
     uint32_t c = 0xFFFFFFFFu;
+    Sha256Stream hash;
     uint64_t total = 0;
     bool ok = true;
     for (;;) {
@@ -106,6 +108,9 @@ bool ReadFile(const std::string& src, uint64_t expectedSize, const std::string& 
             break;
         }
         c = Crc32Update(c, buffer.data(), static_cast<size_t>(n));
+        if (sha256 != nullptr) {
+            hash.Add(buffer.data(), static_cast<size_t>(n));
+        }
         total += static_cast<uint64_t>(n);
         progress->Add(static_cast<uint64_t>(n));
         if (out >= 0 && !WriteAll(out, buffer.data(), static_cast<size_t>(n))) {
@@ -116,6 +121,11 @@ bool ReadFile(const std::string& src, uint64_t expectedSize, const std::string& 
     close(in);
     if (ok && total != expectedSize) {
         error->Text = src + ": changed while being read";
+        error->InTree = false;
+        ok = false;
+    }
+    if (ok && sha256 != nullptr && !hash.Finish(sha256)) {
+        error->Text = src + ": libcrypto could not hash it";
         error->InTree = false;
         ok = false;
     }

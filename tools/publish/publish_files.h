@@ -16,12 +16,14 @@ struct FileError {
     bool InTree = false;
 };
 
-// Reads src whole, computing its CRC-32; copies it to dst (created, flushed to disk) unless
-// dst is empty, and then fills *written with the copy's identity. Fails when src cannot be
-// read or does not have expectedSize bytes (it changed while being read), or dst cannot be
-// written; a failed copy is removed.
+// Reads src whole, computing its CRC-32 and, given sha256 (kSha256Size bytes), its SHA-256
+// in the same read; copies it to dst (created, flushed to disk) unless dst is empty, and
+// then fills *written with the copy's identity. Fails when src cannot be read or does not
+// have expectedSize bytes (it changed while being read), or dst cannot be written; a failed
+// copy is removed.
 bool ReadFile(const std::string& src, uint64_t expectedSize, const std::string& dst, uint32_t* crc,
-              FileIdentity* written, Progress* progress, FileError* error);
+              FileIdentity* written, Progress* progress, FileError* error,
+              unsigned char* sha256 = nullptr);
 
 // Creates path with text, flushed to disk.
 bool WriteTextFile(const std::string& path, const std::string& text, FileError* error);

@@ -6,6 +6,8 @@
 //   TREE/patch/<path>            the files themselves
 //   TREE/launcher/status         "online" unless it exists (or as --status says)
 //   TREE/downloads/Qelt-Data.exe the first-run package (--package)
+//   TREE/launcher/files.txt      with --sign: size, CRC-32 and SHA-256 of every file and of
+//   TREE/launcher/files.sig      the package, under a sequence number, and its signatures
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,19 +24,22 @@
 #include "build_version.h"
 #include "common/client_folder.h"
 #include "common/publish_tree.h"
+#include "common/signing.h"
 #include "crc32/crc32.h"
 #include "live_version.h"
 #include "progress.h"
 #include "publish.h"
 #include "publish_files.h"
+#include "signed_version.h"
 #include "tree_versions.h"
 
 namespace {
 
 constexpr char kUsageText[] =
     "usage: qelt-publish CLIENT_DIR TREE_DIR [--package FILE] [--status online|offline]\n"
-    "                    [--keep N] [--dry-run]\n"
-    "       qelt-publish --rollback TREE_DIR\n"
+    "                    [--keep N] [--sign KEYFILE]... [--dry-run]\n"
+    "       qelt-publish --rollback TREE_DIR [--sign KEYFILE]...\n"
+    "       qelt-publish --keygen KEYFILE\n"
     "\n"
     "Publishes every file of CLIENT_DIR as a new version of TREE_DIR: TREE_DIR/patch/ holds\n"
     "the files, TREE_DIR/launcher/manifest.txt lists them. The version is built complete in\n"
@@ -48,12 +53,19 @@ constexpr char kUsageText[] =
     "added, changed and removed and writes nothing. The launcher's own state files at the\n"
     "top of the client (qelt-check.dat, qelt-sequence.dat) are left out.\n"
     "--rollback makes the version before the live one live again and removes the live one.\n"
+    "--keygen writes a new signing key to KEYFILE (mode 0600, never over a file) and prints\n"
+    "the UpdateKey= line for Launcher.ini. --sign adds the signed list a launcher with that\n"
+    "UpdateKey requires (launcher/files.txt, launcher/files.sig), under a sequence number\n"
+    "higher than any before in the tree; give it twice (old and new key) while the key\n"
+    "changes. A signed tree is rolled back with --sign: the previous version's files go live\n"
+    "again as a new version under a new sequence number.\n"
     "\n"
     "Exit codes:\n"
     "  0  published (or nothing to change), or rolled back\n"
     "  1  refused, nothing served changed: folders overlap, client missing, empty or\n"
-    "     unreadable, names a launcher cannot fetch (each is named on standard error), or\n"
-    "     no earlier version to roll back to\n"
+    "     unreadable, names a launcher cannot fetch (each is named on standard error), a\n"
+    "     key file that cannot be made or read, a live signed list that cannot be read, or\n"
+    "     no earlier version to roll back to (or none signed by the keys given)\n"
     "  2  usage error\n"
     "  3  writing the tree failed; the live version is unchanged\n";
 
@@ -65,8 +77,12 @@ bool ParseOptions(int argc, char** argv, Options* options) {
         const std::string arg = argv[i];
         if (arg == "--dry-run" || arg == "--rollback") {
             (arg == "--dry-run" ? options->DryRun : options->Rollback) = true;
-        } else if ((arg == "--package" || arg == "--status") && i + 1 < argc) {
-            (arg == "--package" ? options->Package : options->Status) = argv[++i];
+        } else if ((arg == "--package" || arg == "--status" || arg == "--keygen") && i + 1 < argc) {
+            (arg == "--package"  ? options->Package
+             : arg == "--status" ? options->Status
+                                 : options->Keygen) = argv[++i];
+        } else if (arg == "--sign" && i + 1 < argc) {
+            options->Sign.push_back(argv[++i]);
         } else if (arg == "--keep" && i + 1 < argc) {
             const std::string value = argv[++i];
             options->Keep =
@@ -81,6 +97,13 @@ bool ParseOptions(int argc, char** argv, Options* options) {
         } else {
             positional.push_back(arg);
         }
+    }
+    if (!options->Keygen.empty()) {
+        return positional.empty() && !options->Rollback && !options->DryRun &&
+               options->Package.empty() && options->Status.empty() && options->Sign.empty();
+    }
+    if (options->Sign.size() > kSignaturesMaxLines) {
+        return false;
     }
     if (options->Rollback) {
         options->Tree = positional.size() == 1 ? positional[0] : "";
@@ -141,12 +164,45 @@ int WriteFailed(const std::string& error) {
     return kWriteFailed;
 }
 
-int RollBack(const std::string& tree) {
+// A signed tree goes back under a new, higher sequence number (a launcher refuses a lower
+// one): a new version of links to the previous one's files, with its list signed again.
+int RollBackSigned(const std::string& tree, const LiveVersion& live, int current, int previous,
+                   const std::vector<EVP_PKEY*>& keys) {
+    std::string error;
+    uint64_t highest = 0;
+    if (!IssuedSequence(tree, live, &highest, &error)) {
+        return Refuse({error});
+    }
+    const int number = VersionNumbers(tree).back() + 1;
+    const int made = MakeResignedVersion(tree, previous, number, highest + 1, keys, &error);
+    if (made != kPublished) {
+        return made == kRefused ? Refuse({error}) : WriteFailed(error);
+    }
+    if (!RecordIssuedSequence(tree, highest + 1, &error) || !SwitchTo(tree, number, &error)) {
+        if (CurrentVersion(tree) != number) {
+            RemoveTree(VersionDir(tree, number));
+        }
+        return WriteFailed(error);
+    }
+    RemoveTree(VersionDir(tree, current));
+    RemoveTree(VersionDir(tree, previous));
+    printf("rolled back %s: the files of version %d are live again as version %d, signed list "
+           "sequence %llu; versions %d and %d removed\n",
+           tree.c_str(), previous, number, static_cast<unsigned long long>(highest + 1), previous,
+           current);
+    return kPublished;
+}
+
+int RollBack(const std::string& tree, const std::vector<EVP_PKEY*>& keys) {
     int lock = -1;
     std::string error;
     if (!LockTree(tree, false, &lock, &error)) {
         return Refuse({error});
     }
+    struct LockHolder {
+        int Fd;
+        ~LockHolder() { close(Fd); }
+    } lockHolder{lock};
     const int current = CurrentVersion(tree);
     int previous = 0;
     if (current > 0 && ServedFoldersAreLinks(tree)) {
@@ -158,15 +214,26 @@ int RollBack(const std::string& tree) {
         }
     }
     if (previous == 0) {
-        close(lock);
         return Refuse({tree + ": no earlier version to go back to"});
     }
+    LiveVersion live;
+    if (!ReadLiveVersion(tree, &live, &error)) {
+        return Refuse({error});
+    }
+    if (!keys.empty()) {
+        return RollBackSigned(tree, live, current, previous, keys);
+    }
+    if (live.HasList) {
+        return Refuse({tree +
+                       " is signed: roll back with --sign KEYFILE, so that the files of "
+                       "version " +
+                       std::to_string(previous) +
+                       " go live again under a sequence number launchers with the key accept"});
+    }
     if (!SwitchTo(tree, previous, &error)) {
-        close(lock);
         return WriteFailed(error);
     }
     RemoveTree(VersionDir(tree, current));
-    close(lock);
     printf("rolled back %s: version %d is live again, version %d removed\n", tree.c_str(), previous,
            current);
     return kPublished;
@@ -263,8 +330,28 @@ int main(int argc, char** argv) {
         fputs(kUsageText, stderr);
         return kUsage;
     }
+    if (!options.Keygen.empty()) {
+        std::string error;
+        SigningKey key = GenerateSigningKey(options.Keygen, &error);
+        if (!key) {
+            fprintf(stderr, "qelt-publish: %s\n", error.c_str());
+            return kRefused;
+        }
+        printf("%s\n", UpdateKeyLine(key.get()).c_str());
+        return kPublished;
+    }
+    std::vector<SigningKey> loaded;
+    Signing signing;
+    for (const std::string& path : options.Sign) {
+        std::string error;
+        loaded.push_back(LoadSigningKey(path, &error));
+        if (!loaded.back()) {
+            return Refuse({error});
+        }
+        signing.Keys.push_back(loaded.back().get());
+    }
     if (options.Rollback) {
-        return RollBack(RealPathOf(options.Tree));
+        return RollBack(RealPathOf(options.Tree), signing.Keys);
     }
     BuildCrc32Table();
 
@@ -309,8 +396,18 @@ int main(int argc, char** argv) {
     };
 
     LiveVersion live;
-    if (!ReadLiveVersion(tree, &live, &error)) {
+    uint64_t issued = 0;
+    if (!ReadLiveVersion(tree, &live, &error) ||
+        (!signing.Keys.empty() && !IssuedSequence(tree, live, &issued, &error))) {
+        forgetNewTree();
         return Refuse({error});
+    }
+    signing.Sequence = issued + 1;
+    const bool signs = !signing.Keys.empty() && !options.DryRun;
+    if (signing.Keys.empty() && live.HasList) {
+        fprintf(stderr, "qelt-publish: warning: the live version is signed and this one is not: "
+                        "launchers with an UpdateKey will keep their files until a signed "
+                        "publish\n");
     }
     // What killed publishes left goes while the client is read (removing waits on the disk,
     // reading mostly on the processor).
@@ -324,7 +421,8 @@ int main(int argc, char** argv) {
         progress.TotalBytes += file.Size;
     }
     BuildResult result;
-    const int built = BuildVersion(options, live, &files, &progress, &result);
+    const int built =
+        BuildVersion(options, live, signs ? &signing : nullptr, &files, &progress, &result);
     progress.End();
     if (built != kPublished) {
         forgetNewTree();
@@ -352,6 +450,11 @@ int main(int argc, char** argv) {
         if (!FinishVersion(tree, result.Stage, result.Dirs, number, &error)) {
             return WriteFailed(error);
         }
+        // Issued before it can be served: a number is never handed out twice.
+        if (signs && !RecordIssuedSequence(tree, signing.Sequence, &error)) {
+            RemoveTree(VersionDir(tree, number));
+            return WriteFailed(error);
+        }
         if (!SwitchTo(tree, number, &error)) {
             if (CurrentVersion(tree) != number) {
                 RemoveTree(VersionDir(tree, number));
@@ -371,6 +474,12 @@ int main(int argc, char** argv) {
            result.Same ? "stays live (nothing changed)" : "is live",
            static_cast<double>(progress.Bytes) / 1e6, progress.Seconds(),
            progress.MegabytesPerSecond());
+    if (signs) {
+        printf(
+            "signed list: sequence %llu, %zu signature%s\n",
+            static_cast<unsigned long long>(result.Same ? live.Signed.Sequence : signing.Sequence),
+            signing.Keys.size(), signing.Keys.size() == 1 ? "" : "s");
+    }
     const size_t longestDir = LongestInstallDir(longestPath);
     printf("longest install folder a launcher can use: %zu bytes\n", longestDir);
     if (longestDir < 100) {

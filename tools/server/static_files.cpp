@@ -119,7 +119,8 @@ MHD_Result ServeFile(MHD_Connection* connection, Request* r, const std::string& 
     if (contentRange[0] != '\0') {
         MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_RANGE, contentRange);
     }
-    if (path.Relative == "launcher/status" || path.Relative == "launcher/manifest.txt") {
+    if (path.Relative == "launcher/status" || path.Relative == "launcher/manifest.txt" ||
+        path.Relative == "launcher/files.txt" || path.Relative == "launcher/files.sig") {
         MHD_add_response_header(response, MHD_HTTP_HEADER_CACHE_CONTROL, "no-cache");
     }
     const MHD_Result queued =

@@ -3,6 +3,9 @@
 #   pack_test.sh install   client -> qelt-pack --arch x64 -> qelt-publish --package -> a plain
 #                          static HTTP server; the real Launcher.exe in an empty folder installs
 #                          the client through its first run, and then finds every file current
+#   pack_test.sh install-signed   the same with qelt-publish --keygen and --sign and the
+#                          launcher's UpdateKey: the launcher reads the signed list only, and
+#                          takes the package and every file under its signature
 #   pack_test.sh damaged   a truncated, an altered and an escaping package each exit non-zero
 #                          and leave the output folder exactly as it was; so does a package
 #                          whose last file meets a folder at the rename step, after the
@@ -58,19 +61,26 @@ extract() { # extract PACKAGE DIR: runs it as the launcher does, prints its exit
 }
 
 case "${1:-}" in
-install)
+install | install-signed)
     if [ -z "${DISPLAY:-}" ]; then
         qelt_xvfb_start || fail "no X display"
     fi
     tree=$scratch/tree
-    "$tools/qelt-publish" "$client" "$tree" --package "$scratch/Qelt-Data.exe" >/dev/null ||
-        fail "qelt-publish"
+    sign=()
+    key_line=""
+    if [ "$1" = install-signed ]; then
+        key_line=$("$tools/qelt-publish" --keygen "$scratch/key.pem") || fail "qelt-publish --keygen"
+        sign=(--sign "$scratch/key.pem")
+    fi
+    "$tools/qelt-publish" "$client" "$tree" --package "$scratch/Qelt-Data.exe" "${sign[@]}" \
+        >/dev/null || fail "qelt-publish"
     qelt_file_server "$tree" "$scratch/server.log" || fail "the HTTP server did not start"
 
     game=$scratch/game
     mkdir -p "$game"
     cp "$win/Launcher.exe" "$game/"
-    printf '[Launcher]\r\nUpdateUrl=http://127.0.0.1:%s\r\n' "$port" >"$game/Launcher.ini"
+    printf '[Launcher]\r\nUpdateUrl=http://127.0.0.1:%s\r\n%s\r\n' "$port" "$key_line" \
+        >"$game/Launcher.ini"
     "$QELT_WINE" "$game/Launcher.exe" </dev/null >/dev/null 2>&1 &
     launcher_pid=$!
     status=""
@@ -88,6 +98,14 @@ install)
         sleep 0.1
     done
     [ "$status" = "Server dang online - san sang vao game" ] || fail "the launcher ended with: $status"
+    if [ -n "$key_line" ]; then
+        [ "$(cat "$game/qelt-sequence.dat")" = 1 ] || fail "the sequence number was not recorded"
+        grep -q '"GET /launcher/files.sig HTTP/1.1" 200' "$scratch/server.log" ||
+            fail "the signed list was not read"
+        ! grep -q 'GET /launcher/manifest.txt' "$scratch/server.log" ||
+            fail "a launcher with UpdateKey read the manifest"
+        rm -f "$game/qelt-sequence.dat"
+    fi
     rm -f "$game/Launcher.exe" "$game/Launcher.ini"
     [ "$(listing "$game")" = "$(listing "$client")" ] ||
         fail "installed files differ: $(diff <(listing "$client") <(listing "$game"))"
@@ -95,7 +113,7 @@ install)
         fail "the package was not downloaded"
     # Every file came from the package with the CRC-32 the manifest lists: nothing to patch.
     ! grep -q 'GET /patch/' "$scratch/server.log" || fail "files were patched after the install"
-    echo "pack_test: the package installed $(listing "$client" | wc -l) entries through the first run"
+    echo "pack_test: the package installed $(listing "$client" | wc -l) entries through the first run${key_line:+, signed}"
     ;;
 damaged)
     out=$scratch/out
@@ -232,7 +250,7 @@ EOF
     [ $? = 0 ] || fail "the name rules"
     ;;
 *)
-    echo "usage: $0 install|damaged|names"
+    echo "usage: $0 install|install-signed|damaged|names"
     exit 2
     ;;
 esac

@@ -1,8 +1,9 @@
 // qelt-publish as an operator runs it: refusals leave the tree exactly as it was, the
 // manifest reads back through the launcher's parser, re-publishing rewrites only what
 // changed, a reader polling the tree while it publishes never sees a partial file, what a
-// launcher fetches through qelt-server stays whole whenever a publish is killed, and a
-// full disk leaves the live version as it was.
+// launcher fetches through qelt-server stays whole whenever a publish is killed, a full
+// disk leaves the live version as it was, and a signed tree's list vouches for exactly its
+// files under a sequence number that never goes down.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -34,7 +35,10 @@
 #include <vector>
 
 #include "common/name_rules_table.h"
+#include "common/signing.h"
+#include "crc_forge.h"
 #include "update/manifest.h"
+#include "update/signed_list.h"
 
 #if !defined(QELT_PUBLISH_EXE) || !defined(QELT_SERVER_EXE)
 #error "QELT_PUBLISH_EXE and QELT_SERVER_EXE must name the publisher and the server"
@@ -588,6 +592,176 @@ TEST_F(QeltPublish, FullDiskLeavesTheLiveVersionAndRollbackBringsThePreviousBack
     EXPECT_EQ(none.Code, 1);
     EXPECT_NE(none.Output.find("no earlier version"), std::string::npos) << none.Output;
     EXPECT_EQ(Snapshot(tree), before);
+}
+
+// What a signed publish serves, read back as a launcher with the key would: the list parses
+// with the launcher's parser, each file's size, CRC-32 and SHA-256 (sha256sum's) are those
+// of the served bytes, and the signature file has one signature per key. Empty when all is
+// as it must be; the sequence number in *sequence.
+std::vector<std::string> SignedTreeProblems(const std::string& tree,
+                                            const std::vector<std::string>& keyLines,
+                                            uint64_t* sequence) {
+    const std::string list = Read(tree + "/launcher/files.txt");
+    const std::string signatures = Read(tree + "/launcher/files.sig");
+    SignedList parsed;
+    std::vector<ListSignature> parsedSignatures;
+    if (!ParseSignedList(list.data(), list.size(), "C:\\Games\\Qelt", &parsed) ||
+        !ParseSignatures(signatures.data(), signatures.size(), &parsedSignatures)) {
+        return {"no signed list"};
+    }
+    *sequence = parsed.Sequence;
+    std::vector<std::string> problems;
+    auto hex = [](const unsigned char* bytes) {
+        std::string text;
+        for (size_t i = 0; i < kSha256Size; ++i) {
+            char pair[3];
+            snprintf(pair, sizeof pair, "%02x", bytes[i]);
+            text += pair;
+        }
+        return text;
+    };
+    auto sha256sum = [](const std::string& path) {
+        return Lines("sha256sum '" + path + "'").at(0).substr(0, 64);
+    };
+    const auto manifest = ParseManifest(Read(tree + "/launcher/manifest.txt").data(),
+                                        Read(tree + "/launcher/manifest.txt").size(), "");
+    if (manifest.size() != parsed.Entries.size()) {
+        problems.push_back("the list and the manifest name different files");
+    }
+    for (const SignedListEntry& entry : parsed.Entries) {
+        const std::string path = tree + "/patch/" + entry.Path;
+        const std::string bytes = Read(path);
+        if (entry.Size != bytes.size() || entry.Crc != Crc(bytes) ||
+            hex(entry.Sha256) != sha256sum(path)) {
+            problems.push_back(entry.Path + ": not the served bytes");
+        }
+    }
+    const std::string package = tree + "/downloads/Qelt-Data.exe";
+    if (parsed.HasPackage != (access(package.c_str(), F_OK) == 0) ||
+        (parsed.HasPackage && (hex(parsed.PackageSha256) != sha256sum(package) ||
+                               parsed.PackageSize != Read(package).size()))) {
+        problems.push_back("the package line is not the served package");
+    }
+    if (parsedSignatures.size() != keyLines.size()) {
+        problems.push_back(std::to_string(parsedSignatures.size()) + " signatures");
+    }
+    for (size_t i = 0; i < keyLines.size() && i < parsedSignatures.size(); ++i) {
+        unsigned char key[kUpdateKeySize];
+        if (!ParseUpdateKey(keyLines[i].c_str() + strlen("UpdateKey="), key) ||
+            !VerifyBytes(key, list, parsedSignatures[i])) {
+            problems.push_back("signature " + std::to_string(i + 1) + " is not by its key");
+        }
+    }
+    return problems;
+}
+
+TEST_F(QeltPublish, SignedTreesVouchForTheirFilesUnderASequenceThatNeverGoesDown) {
+    const std::string oldKey = dir_ + "/old.pem";
+    const std::string newKey = dir_ + "/new.pem";
+    Result keygen = Publish("--keygen " + oldKey);
+    ASSERT_EQ(keygen.Code, 0) << keygen.Output;
+    const std::string oldLine = keygen.Output.substr(0, keygen.Output.find('\n'));
+    ASSERT_EQ(oldLine.size(), strlen("UpdateKey=") + 128) << keygen.Output;
+    const std::string pem = Read(oldKey);
+    EXPECT_EQ(Publish("--keygen " + oldKey).Code, 1); // never over a key
+    EXPECT_EQ(Read(oldKey), pem);
+    keygen = Publish("--keygen " + newKey);
+    const std::string newLine = keygen.Output.substr(0, keygen.Output.find('\n'));
+    const std::string signOld = " --sign " + oldKey;
+    const std::string signBoth = signOld + " --sign " + newKey;
+
+    Write(dir_ + "/package.exe", "MZ first-run package");
+    ASSERT_EQ(Publish(client_ + " " + tree_ + signOld + " --package " + dir_ + "/package.exe").Code,
+              0);
+    uint64_t sequence = 0;
+    EXPECT_EQ(SignedTreeProblems(tree_, {oldLine}, &sequence), std::vector<std::string>());
+    EXPECT_EQ(sequence, 1u);
+    const auto first = ServedSnapshot(tree_);
+    ASSERT_EQ(Publish(client_ + " " + tree_ + signOld).Code, 0); // nothing to sign again
+    EXPECT_EQ(ServedSnapshot(tree_), first);
+
+    // A changed file; the package carries over with the digest that was signed for it, even
+    // when the tree's copy was changed behind the publisher's back.
+    const std::string packageLine = Lines("sed -n 4p '" + tree_ + "/launcher/files.txt'").at(0);
+    Write(tree_ + "/downloads/Qelt-Data.exe", "MZ other-run package");
+    Write(client_ + "/main.exe", "second");
+    ASSERT_EQ(Publish(client_ + " " + tree_ + signOld).Code, 0);
+    EXPECT_EQ(Lines("sed -n 4p '" + tree_ + "/launcher/files.txt'").at(0), packageLine);
+    Write(tree_ + "/downloads/Qelt-Data.exe", "MZ first-run package");
+    EXPECT_EQ(SignedTreeProblems(tree_, {oldLine}, &sequence), std::vector<std::string>());
+    EXPECT_EQ(sequence, 2u);
+
+    // A key change: both keys sign, and again only when something changes.
+    ASSERT_EQ(Publish(client_ + " " + tree_ + signBoth).Code, 0);
+    EXPECT_EQ(SignedTreeProblems(tree_, {oldLine, newLine}, &sequence), std::vector<std::string>());
+    EXPECT_EQ(sequence, 3u);
+    const auto rotated = ServedSnapshot(tree_);
+    ASSERT_EQ(Publish(client_ + " " + tree_ + signBoth).Code, 0);
+    EXPECT_EQ(ServedSnapshot(tree_), rotated);
+
+    // Without a key a signed tree is not rolled back; with one the previous files go live
+    // again under a number higher than any before, even with the tree's record of it lost.
+    const auto before = Snapshot(tree_);
+    Result unsigned_ = Publish("--rollback " + tree_);
+    EXPECT_EQ(unsigned_.Code, 1);
+    EXPECT_NE(unsigned_.Output.find("--sign"), std::string::npos) << unsigned_.Output;
+    EXPECT_EQ(Snapshot(tree_), before);
+    ASSERT_EQ(unlink((tree_ + "/.qelt-publish.sequence").c_str()), 0);
+    Result back = Publish("--rollback " + tree_ + signBoth);
+    ASSERT_EQ(back.Code, 0) << back.Output;
+    EXPECT_EQ(SignedTreeProblems(tree_, {oldLine, newLine}, &sequence), std::vector<std::string>());
+    EXPECT_EQ(sequence, 4u);
+    EXPECT_EQ(Read(tree_ + "/patch/main.exe"), "second"); // version 2's files, signed by both
+    // Version 1's list is by the old key alone: the new key does not sign it unseen.
+    const auto once = Snapshot(tree_);
+    EXPECT_EQ(Publish("--rollback " + tree_ + " --sign " + newKey).Code, 1);
+    EXPECT_EQ(Snapshot(tree_), once);
+    back = Publish("--rollback " + tree_ + signBoth);
+    EXPECT_EQ(back.Code, 0) << back.Output;
+    EXPECT_EQ(SignedTreeProblems(tree_, {oldLine, newLine}, &sequence), std::vector<std::string>());
+    EXPECT_EQ(sequence, 5u);
+    EXPECT_EQ(Read(tree_ + "/patch/main.exe"), "123456789");
+    ASSERT_EQ(Publish(client_ + " " + tree_ + " --sign " + newKey).Code, 0);
+    EXPECT_EQ(SignedTreeProblems(tree_, {newLine}, &sequence), std::vector<std::string>());
+    EXPECT_EQ(sequence, 6u);
+
+    // Published without a key: a warning, and no list. The last number is still known from
+    // the older versions' lists when the tree's record of it is lost, and from that record
+    // when those versions are gone as well.
+    Write(client_ + "/main.exe", "unsigned");
+    Result plain = Publish(client_ + " " + tree_);
+    ASSERT_EQ(plain.Code, 0);
+    EXPECT_NE(plain.Output.find("warning: the live version is signed"), std::string::npos);
+    EXPECT_NE(access((tree_ + "/launcher/files.txt").c_str(), F_OK), 0);
+    ASSERT_EQ(unlink((tree_ + "/.qelt-publish.sequence").c_str()), 0);
+    Write(client_ + "/main.exe", "signed again");
+    ASSERT_EQ(Publish(client_ + " " + tree_ + " --sign " + newKey).Code, 0);
+    EXPECT_EQ(SignedTreeProblems(tree_, {newLine}, &sequence), std::vector<std::string>());
+    EXPECT_EQ(sequence, 7u);
+    for (const char* text : {"unsigned 2", "unsigned 3"}) {
+        Write(client_ + "/main.exe", text);
+        ASSERT_EQ(Publish(client_ + " " + tree_ + " --keep 2").Code, 0);
+    }
+    Write(client_ + "/main.exe", "signed once more");
+    ASSERT_EQ(Publish(client_ + " " + tree_ + " --sign " + newKey).Code, 0);
+    EXPECT_EQ(SignedTreeProblems(tree_, {newLine}, &sequence), std::vector<std::string>());
+    EXPECT_EQ(sequence, 8u);
+
+    // A served file changed behind the publisher's back with its size and CRC-32 kept is
+    // found out by its SHA-256: the client's copy goes live again.
+    Write(tree_ + "/patch/data/map 1.att",
+          ForgeSameCrc(Read(client_ + "/data/map 1.att"), 10,
+                       [](const std::string& bytes) { return Crc(bytes); }));
+    ASSERT_EQ(Publish(client_ + " " + tree_ + " --sign " + newKey).Code, 0);
+    EXPECT_EQ(SignedTreeProblems(tree_, {newLine}, &sequence), std::vector<std::string>());
+    EXPECT_EQ(sequence, 9u);
+
+    // A live list that cannot be read hides the last number: nothing is published over it.
+    Write(tree_ + "/launcher/files.txt", "qelt-files 1\nsequence x\n");
+    const auto damaged = Snapshot(tree_);
+    Write(client_ + "/main.exe", "third");
+    EXPECT_EQ(Publish(client_ + " " + tree_ + " --sign " + newKey).Code, 1);
+    EXPECT_EQ(Snapshot(tree_), damaged);
 }
 
 } // namespace
