@@ -16,6 +16,8 @@
 #include <openssl/param_build.h>
 #include <openssl/pem.h>
 
+#include "common/write_all.h"
+
 namespace {
 
 constexpr char kCurve[] = "prime256v1"; // OpenSSL's name of P-256
@@ -53,21 +55,6 @@ bool IsP256(EVP_PKEY* key) {
            EVP_PKEY_get_utf8_string_param(key, OSSL_PKEY_PARAM_GROUP_NAME, group, sizeof group,
                                           &length) == 1 &&
            strcmp(group, kCurve) == 0;
-}
-
-bool WriteAll(int fd, const char* data, size_t length) {
-    while (length > 0) {
-        const ssize_t written = write(fd, data, length);
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            return false;
-        }
-        data += written;
-        length -= static_cast<size_t>(written);
-    }
-    return true;
 }
 
 // The folder of path, flushed so that the new file's name survives a crash as its bytes do.

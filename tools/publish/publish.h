@@ -11,6 +11,11 @@ typedef struct evp_pkey_st EVP_PKEY;
 
 enum ExitCode { kPublished = 0, kRefused = 1, kUsage = 2, kWriteFailed = 3 };
 
+// Says each problem and that nothing was published; kRefused.
+int Refuse(const std::vector<std::string>& problems);
+// Says what failed and that the live version is unchanged; kWriteFailed.
+int WriteFailed(const std::string& error);
+
 constexpr int kDefaultKeep = 3; // versions in the tree after a publish: two to roll back to
 
 struct Options {

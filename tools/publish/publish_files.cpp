@@ -14,26 +14,12 @@
 
 #include "common/client_folder.h"
 #include "common/signing.h"
+#include "common/write_all.h"
 #include "crc32/crc32.h"
 
 namespace {
 
 constexpr size_t kPieceSize = 1 << 20;
-
-bool WriteAll(int fd, const unsigned char* data, size_t length) {
-    while (length > 0) {
-        const ssize_t n = write(fd, data, length);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        data += n;
-        length -= static_cast<size_t>(n);
-    }
-    return true;
-}
 
 FileIdentity IdentityOfStat(const struct stat& st) {
     FileIdentity identity;
@@ -150,8 +136,7 @@ bool WriteTextFile(const std::string& path, const std::string& text, FileError* 
     if (fd < 0) {
         return Fail(error, "cannot create " + path, true);
     }
-    bool ok = WriteAll(fd, reinterpret_cast<const unsigned char*>(text.data()), text.size()) &&
-              fsync(fd) == 0;
+    bool ok = WriteAll(fd, text.data(), text.size()) && fsync(fd) == 0;
     ok = close(fd) == 0 && ok;
     return ok || Fail(error, "cannot write " + path, true);
 }
