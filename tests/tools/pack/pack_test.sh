@@ -56,8 +56,16 @@ listing() { (cd "$1" && find . -mindepth 1 | sort | while read -r p; do
 done); }
 
 extract() { # extract PACKAGE DIR: runs it as the launcher does, prints its exit code
-    "$QELT_WINE" "$1" "-oZ:$2" -y </dev/null >/dev/null 2>&1
-    echo $?
+    local code attempt
+    # The extractor ends with 0, 2, 3 or 4; another code is Wine failing to start it
+    # (seen once under load): that run is repeated once, Wine's words shown.
+    for attempt in 1 2; do
+        "$QELT_WINE" "$1" "-oZ:$2" -y </dev/null >/dev/null 2>"$scratch/wine.err"
+        code=$?
+        case $code in 0 | 2 | 3 | 4) break ;; esac
+        echo "pack_test: Wine exited $code: $(tail -c 400 "$scratch/wine.err")" >&2
+    done
+    echo "$code"
 }
 
 case "${1:-}" in
