@@ -22,20 +22,16 @@ bench_exe=build/windows-x64/bench/qelt_check_bench.exe
 wine_check=build/windows-x64/bench/qelt_wine_check.exe
 
 source scripts/wine-env.sh
-source scripts/xvfb.sh
 source scripts/file-server.sh
 work=$(mktemp -d)
 server_pid=""
 cleanup() {
     [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null
-    qelt_wineserver_stop
-    qelt_xvfb_stop
+    qelt_wine_session_stop
     rm -rf "$work"
 }
 trap cleanup EXIT
-qelt_xvfb_start
-qelt_wine_prefix
-qelt_wineserver_start
+qelt_wine_session_start
 
 cc -O2 -o "$work/native_check" bench/native_check.c -lz
 
@@ -44,7 +40,6 @@ mkdir -p "$work/tree/launcher"
 printf 'online' >"$work/tree/launcher/status"
 qelt_file_server "$work/tree" "$work/server.log" ||
     { echo "the file server did not start"; cat "$work/server.log"; exit 1; }
-"$QELT_WINE" cmd /c exit 0 </dev/null >/dev/null 2>&1 # Wine's services start outside the timing
 
 # make_client <name> <files> <bytes each>: a client folder with the launcher, its
 # Launcher.ini, a game stand-in and random files in folders of 100, dated an hour back,

@@ -18,22 +18,17 @@ win=build/windows-x64
 [ -n "$launcher" ] || launcher=$win/Launcher.exe
 
 source scripts/wine-env.sh
-source scripts/xvfb.sh
 work=$(mktemp -d)
 server_pid=""
 launcher_pid=""
 cleanup() {
     [ -n "$launcher_pid" ] && kill -9 "$launcher_pid" 2>/dev/null
     [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null
-    qelt_wineserver_stop
-    qelt_xvfb_stop
+    qelt_wine_session_stop
     rm -rf "$work"
 }
 trap cleanup EXIT
-qelt_xvfb_start
-qelt_wine_prefix
-qelt_wineserver_start
-"$QELT_WINE" cmd /c exit 0 </dev/null >/dev/null 2>&1 # Wine's services start outside the runs
+qelt_wine_session_start
 
 tree=$work/tree
 mkdir -p "$tree/launcher" "$tree/patch/data" "$tree/downloads"

@@ -24,11 +24,8 @@ bench_exe=build/windows-x64/bench/qelt_http_bench.exe
 window_exe=build/windows-x64/bench/qelt_http_window_bench.exe
 
 source scripts/wine-env.sh
-source scripts/xvfb.sh
 source scripts/file-server.sh
-qelt_xvfb_start
-qelt_wine_prefix
-qelt_wineserver_start
+qelt_wine_session_start
 
 work=$(mktemp -d)
 server_pid=""
@@ -36,8 +33,7 @@ busy_pid=""
 cleanup() {
     [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null
     [ -n "$busy_pid" ] && kill "$busy_pid" 2>/dev/null
-    qelt_wineserver_stop
-    qelt_xvfb_stop
+    qelt_wine_session_stop
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -48,7 +44,6 @@ printf 'x' >"$work/one.bin"
 qelt_file_server "$work" "$work/server.log" ||
     { echo "the file server did not start"; cat "$work/server.log"; exit 1; }
 url="http://127.0.0.1:$port/body.bin"
-"$QELT_WINE" cmd /c exit 0 </dev/null >/dev/null 2>&1 # Wine's services start outside the timing
 if [ "${QELT_BENCH_BUSY:-0}" = 1 ]; then
     nice -n 19 yes >/dev/null &
     busy_pid=$!

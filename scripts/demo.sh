@@ -17,7 +17,6 @@ cmake --build --preset tools --target qelt-publish qelt-server || exit 1
 cmake --build --preset windows-x64 --target Launcher || exit 1
 
 source scripts/wine-env.sh
-source scripts/xvfb.sh
 qelt_wine_prefix
 
 demo=build/demo

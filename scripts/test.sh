@@ -10,7 +10,6 @@ root=$(pwd)
 jobs=${QELT_JOBS:-$(nproc)}
 
 source scripts/wine-env.sh
-source scripts/xvfb.sh
 wineserver_started=0
 test_group=""
 cleanup() {
@@ -118,12 +117,8 @@ qelt_server_tests() {
 }
 qelt_server_tests qelt_server_tests
 
-if [ "$windows_built" = 1 ] && qelt_xvfb_start; then
-    qelt_wine_prefix
-    qelt_wineserver_start
+if [ "$windows_built" = 1 ] && qelt_wine_session_start; then
     wineserver_started=1
-    # Start Wine's own services now, so they do not hold CTest's output pipes open.
-    "$QELT_WINE" cmd /c exit 0 </dev/null >/dev/null 2>&1
     run_tests ctest --test-dir build/windows-x64 --output-on-failure
     # The first-run package from qelt-pack, black box under Wine (tools + windows-x64 builds).
     check "qelt-pack package installs a client through the launcher's first run" \
@@ -141,9 +136,8 @@ if [ "$windows_built" = 1 ] && qelt_xvfb_start; then
         check "signed list: operator and launcher agree (host build missing)" false
     fi
     QELT_WINE=$QELT_WINE qelt_server_tests qelt_server_launcher_tests -k launcher --launcher build/windows-x64
-    qelt_wineserver_stop
+    qelt_wine_session_stop
     wineserver_started=0
-    qelt_xvfb_stop
 else
     echo "FAILED: Win32 and end-to-end tests not run"
     extra_failed=$((extra_failed + 1))

@@ -65,3 +65,21 @@ qelt_wineserver_start() {
 qelt_wineserver_stop() {
     "$QELT_WINESERVER" -k >/dev/null 2>&1 || true
 }
+
+source "$(dirname "${BASH_SOURCE[0]}")/xvfb.sh"
+
+# What a run of windowed programs needs, in one step: a display, the prefix, one wineserver
+# and Wine's own services, started here so that they count in no timing and hold no pipe
+# of a later program open. False when no display could be had.
+qelt_wine_session_start() {
+    qelt_xvfb_start || return 1
+    qelt_wine_prefix
+    qelt_wineserver_start
+    "$QELT_WINE" cmd /c exit 0 </dev/null >/dev/null 2>&1
+    return 0
+}
+
+qelt_wine_session_stop() {
+    qelt_wineserver_stop
+    qelt_xvfb_stop
+}

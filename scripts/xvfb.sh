@@ -1,4 +1,5 @@
-# Sourced by scripts that show windows: starts a private Xvfb display unless one is given.
+# Sourced (through wine-env.sh) by scripts that show windows: starts a private Xvfb display
+# unless one is given.
 qelt_xvfb_start() {
     if [ -n "${QELT_DISPLAY:-}" ]; then
         export DISPLAY=$QELT_DISPLAY

@@ -36,15 +36,10 @@ nginx_status=$?
 
 export QELT_WINEPREFIX=$root/build/deploy/wineprefix
 source scripts/wine-env.sh
-source scripts/xvfb.sh
-qelt_xvfb_start || exit 1
-qelt_wine_prefix
-qelt_wineserver_start
-"$QELT_WINE" cmd /c exit 0 </dev/null >/dev/null 2>&1
+qelt_wine_session_start || exit 1
 export QELT_WINE
 /usr/bin/python3 tests/deploy/deploy_test.py "$results"
 status=$?
-qelt_wineserver_stop
-qelt_xvfb_stop
+qelt_wine_session_stop
 [ "$status" -eq 0 ] && status=$nginx_status
 exit $status

@@ -18,7 +18,6 @@
 set -u
 root=$(cd "$(dirname "$0")/../../.." && pwd)
 source "$root/scripts/wine-env.sh"
-source "$root/scripts/xvfb.sh"
 source "$root/scripts/file-server.sh"
 tools=$root/build/tools
 win=$root/build/windows-x64
